@@ -12,7 +12,9 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(vantorel_common INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wimplicit-fallthrough
+    # Designated initializers that name only some members are idiomatic C++20.
+    -Wno-missing-field-initializers)
   if(VANTOREL_WERROR)
     target_compile_options(vantorel_common INTERFACE -Werror)
   endif()

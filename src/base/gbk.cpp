@@ -53,7 +53,11 @@ private:
 
 std::size_t utf8SequenceLength(std::string_view s) {
     const auto b = static_cast<unsigned char>(s[0]);
-    std::size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+    std::size_t n = b < 0x80           ? 1
+                    : (b >> 5) == 0x6  ? 2
+                    : (b >> 4) == 0xE  ? 3
+                    : (b >> 3) == 0x1E ? 4
+                                       : 0;
     if (n == 0 || n > s.size())
         return 1;
     for (std::size_t i = 1; i < n; ++i)

@@ -67,8 +67,12 @@ template <class Int> Int leadingInteger(std::string_view raw) {
 
 } // namespace
 
-int textToInt(std::string_view text) { return leadingInteger<int>(text); }
-std::int64_t textToInt64(std::string_view text) { return leadingInteger<std::int64_t>(text); }
+int textToInt(std::string_view text) {
+    return leadingInteger<int>(text);
+}
+std::int64_t textToInt64(std::string_view text) {
+    return leadingInteger<std::int64_t>(text);
+}
 
 std::vector<std::string> splitText(std::string_view text, std::string_view sep) {
     std::vector<std::string> pieces;
@@ -136,7 +140,9 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())

@@ -1,8 +1,7 @@
 #include "base/text.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 
 using namespace vantorel;
 
@@ -11,7 +10,9 @@ struct IntCase {
     int expected;
 };
 
-void PrintTo(const IntCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+void PrintTo(const IntCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class TextToInt : public ::testing::TestWithParam<IntCase> {};
 
@@ -19,16 +20,19 @@ TEST_P(TextToInt, ReadsLeadingInteger) {
     EXPECT_EQ(textToInt(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TextToInt,
-                         ::testing::Values(IntCase{"", 0}, IntCase{"0", 0}, IntCase{"abc", 0},
-                                           IntCase{"-5", -5}, IntCase{"12s", 12},
-                                           IntCase{"  +7", 7}, IntCase{"\xEF\xBC\x91\xEF\xBC\x90", 10},
-                                           IntCase{"\xE3\x80\x80" "42", 42},
-                                           IntCase{"\xEF\xBC\x8D" "3", -3},
-                                           IntCase{"99999999999", INT_MAX},
-                                           IntCase{"-99999999999", INT_MIN},
-                                           IntCase{"2147483647", INT_MAX},
-                                           IntCase{"-2147483648", INT_MIN}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TextToInt,
+    ::testing::Values(IntCase{"", 0}, IntCase{"0", 0}, IntCase{"abc", 0}, IntCase{"-5", -5},
+                      IntCase{"12s", 12}, IntCase{"  +7", 7},
+                      IntCase{"\xEF\xBC\x91\xEF\xBC\x90", 10},
+                      IntCase{"\xE3\x80\x80"
+                              "42",
+                              42},
+                      IntCase{"\xEF\xBC\x8D"
+                              "3",
+                              -3},
+                      IntCase{"99999999999", INT_MAX}, IntCase{"-99999999999", INT_MIN},
+                      IntCase{"2147483647", INT_MAX}, IntCase{"-2147483648", INT_MIN}));
 
 TEST(TextToInt64, ReadsSizes) {
     EXPECT_EQ(textToInt64("1610612736"), 1610612736);
