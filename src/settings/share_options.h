@@ -1,0 +1,64 @@
+#pragma once
+
+// The values that steer one share run. A run takes a copy of them when it
+// starts, so a save in the settings window never changes a run in progress.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vantorel {
+
+// How items are renamed before they are shared.
+enum RenameMode : int {
+    kRenameNone = 0,
+    kRenameEncrypt = 1,   // random name, extension kept
+    kRenameKeyword = 2,   // keywordBefore replaced by keywordAfter
+    kRenamePrefix = 3,    // namePrefix + name
+    kRenameSuffix = 4,    // name + nameSuffix
+    kRenameAffixBoth = 5, // namePrefix + name + nameSuffix
+};
+
+inline constexpr int kDefaultIntervalSeconds = 3;
+
+// The defaults are what a missing settings file gives.
+struct ShareOptions {
+    int shareType = 1;    // 1..5, item of kShareTypeItems counted from 1
+    int dailyLimit = 0;   // successful shares after which the run ends; <= 0: no limit
+    std::string password; // fixed extraction code, at most 4 GBK bytes; empty: random
+    int intervalSeconds = kDefaultIntervalSeconds; // pause after each item
+    std::string period = "0"; // validity sent with each share: "0", "30", " 7" or "1"
+    int renameMode = kRenameNone;
+    std::string keywordBefore;
+    std::string keywordAfter;
+    std::string namePrefix;
+    std::string nameSuffix;
+
+    bool operator==(const ShareOptions&) const = default;
+};
+
+// Items of the share-type list, in order; shareType is the position plus one.
+inline constexpr std::array<std::string_view, 5> kShareTypeItems = {
+    "当前 目录下 所有文件和文件夹 (不分享 文件夹内的文件)",
+    "当前 目录下 所有文件 (不分享 文件夹)",
+    "当前 目录下 所有文件夹 (不分享 文件)",
+    "当前 目录下 所有文件 (包含 子文件夹内的文件)",
+    "当前 目录下 所有文件夹 (包含 子文件夹内的文件夹)",
+};
+
+// Items of the validity list and the period each one sends. The seven-day
+// value is " 7" with a leading blank, and is sent that way.
+inline constexpr std::array<std::string_view, 4> kPeriodItems = {
+    "永久 有效",
+    "三十天 有效",
+    "七天 有效",
+    "一天 有效",
+};
+inline constexpr std::array<std::string_view, 4> kPeriodValues = {"0", "30", " 7", "1"};
+
+// The message shown when the fixed extraction code is too long.
+inline constexpr std::string_view kCodeTooLongMessage = "提取密码,不能大于4位";
+inline constexpr std::size_t kMaxCodeBytes = 4;
+
+} // namespace vantorel
