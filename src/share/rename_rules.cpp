@@ -70,19 +70,19 @@ std::string pathExtension(std::string_view path) {
     return dot == std::string_view::npos ? std::string() : std::string(path.substr(dot));
 }
 
-std::string newNameFor(const ListEntry& entry, const RenameRule& rule) {
-    switch (static_cast<RenameMode>(rule.mode)) {
-    case RenameMode::Random:
+std::string newNameFor(const ListEntry& entry, const ShareOptions& rule) {
+    switch (rule.renameMode) {
+    case kRenameEncrypt:
         return randomDigits(8) + randomLowercase(8) + pathExtension(entry.path);
-    case RenameMode::Keyword:
+    case kRenameKeyword:
         return replaceAll(entry.server_filename, rule.keywordBefore, rule.keywordAfter);
-    case RenameMode::Prefix:
+    case kRenamePrefix:
         return rule.namePrefix + entry.server_filename;
-    case RenameMode::Suffix:
+    case kRenameSuffix:
         return entry.server_filename + rule.nameSuffix;
-    case RenameMode::PrefixAndSuffix:
+    case kRenameAffixBoth:
         return rule.namePrefix + entry.server_filename + rule.nameSuffix;
-    case RenameMode::None:
+    default:
         break;
     }
     return {};

@@ -4,6 +4,7 @@
 // protects its link, and which name it gets once the link exists.
 
 #include "netdisk/list_entry.h"
+#include "settings/share_options.h"
 
 #include <string>
 #include <string_view>
@@ -26,25 +27,8 @@ std::string makeExtractionCode(std::string_view password);
 // a separator, so "/album.2021/clip" has the extension ".2021/clip".
 std::string pathExtension(std::string_view path);
 
-enum class RenameMode : int {
-    None = 0,
-    Random = 1,
-    Keyword = 2,
-    Prefix = 3,
-    Suffix = 4,
-    PrefixAndSuffix = 5,
-};
-
-struct RenameRule {
-    int mode = 0; // RenameMode as stored in the options
-    std::string keywordBefore;
-    std::string keywordAfter;
-    std::string namePrefix;
-    std::string nameSuffix;
-};
-
 // The entry's new name under the rule; empty for mode 0 (and any unknown mode).
-std::string newNameFor(const ListEntry& entry, const RenameRule& rule);
+std::string newNameFor(const ListEntry& entry, const ShareOptions& options);
 
 // The path as recorded after a rename: every occurrence of the old name in the
 // path replaced by the new one.

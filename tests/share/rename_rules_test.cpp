@@ -62,28 +62,28 @@ TEST(PathExtension, FollowsTheDotAndSeparatorRules) {
 
 TEST(NewName, EveryMode) {
     ListEntry song{.server_filename = "song.mp3", .path = "/music/song.mp3"};
-    RenameRule rule{.mode = 0,
-                    .keywordBefore = "A",
-                    .keywordAfter = "B",
-                    .namePrefix = "pre_",
-                    .nameSuffix = "_bak"};
+    ShareOptions rule{.renameMode = 0,
+                      .keywordBefore = "A",
+                      .keywordAfter = "B",
+                      .namePrefix = "pre_",
+                      .nameSuffix = "_bak"};
     EXPECT_EQ(newNameFor(song, rule), "");
-    rule.mode = 3;
+    rule.renameMode = 3;
     EXPECT_EQ(newNameFor(song, rule), "pre_song.mp3");
-    rule.mode = 4;
+    rule.renameMode = 4;
     EXPECT_EQ(newNameFor(song, rule), "song.mp3_bak");
-    rule.mode = 5;
+    rule.renameMode = 5;
     EXPECT_EQ(newNameFor(song, rule), "pre_song.mp3_bak");
-    rule.mode = 2; // keyword A does not occur, and is case-sensitive against "a"
+    rule.renameMode = 2; // keyword A does not occur, and is case-sensitive against "a"
     ListEntry mixed{.server_filename = "aAa.txt", .path = "/aAa.txt"};
     EXPECT_EQ(newNameFor(mixed, rule), "aBa.txt");
     EXPECT_EQ(newNameFor(song, rule), "song.mp3");
-    rule.mode = 9;
+    rule.renameMode = 9;
     EXPECT_EQ(newNameFor(song, rule), "");
 }
 
 TEST(NewName, RandomKeepsTheExtension) {
-    const RenameRule rule{.mode = 1};
+    const ShareOptions rule{.renameMode = 1};
     const std::string movie =
         newNameFor({.server_filename = "movie.mp4", .path = "/v/movie.mp4"}, rule);
     ASSERT_EQ(movie.size(), 20u);
