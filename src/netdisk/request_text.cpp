@@ -1,0 +1,103 @@
+#include "netdisk/request_text.h"
+
+#include "base/codecs.h"
+#include "base/text.h"
+
+#include <cstdio>
+
+namespace vantorel {
+
+std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken) {
+    std::string url(origin);
+    url += "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000&dir=";
+    url += dir;
+    url += "&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528&bdstoken=";
+    url += bdstoken;
+    url += "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0 ";
+    return url;
+}
+
+std::string shareUrl(std::string_view origin, std::string_view bdstoken) {
+    std::string url(origin);
+    url += "/share/set?channel=chunlei&bdstoken=";
+    url += bdstoken;
+    url += "&clienttype=0&app_id=250528&web=1";
+    return url;
+}
+
+std::string shareBody(std::string_view period, std::string_view code, std::string_view fsId) {
+    std::string body = "period=";
+    body += period;
+    body += "&channel_list=%5B%5D&pwd=";
+    body += code;
+    body += "&schannel=4&fid_list=%5B";
+    body += fsId;
+    body += "%5D";
+    return body;
+}
+
+std::string renameUrl(std::string_view origin, std::string_view bdstoken) {
+    std::string url(origin);
+    url += "/api/filemanager?async=2&onnest=fail&opera=rename&bdstoken=";
+    url += bdstoken;
+    url += "&clienttype=0&app_id=250528&web=1";
+    return url;
+}
+
+std::string jsonStringContent(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                out += escaped;
+            } else {
+                out.push_back(c);
+            }
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string encodeName(std::string_view text) {
+    return replaceAll(formEncode(jsonStringContent(text), true, true), "%5F", "_");
+}
+
+} // namespace
+
+std::string renameBody(std::string_view path, std::string_view newName) {
+    std::string body = "filelist=%5B%7B%22path%22%3A%22";
+    body += encodeName(path);
+    body += "%22%2C%22newname%22%3A%22";
+    body += encodeName(newName);
+    body += "%22%7D%5D";
+    return body;
+}
+
+} // namespace vantorel

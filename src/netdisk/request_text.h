@@ -1,0 +1,33 @@
+#pragma once
+
+// The exact URLs and form bodies of the service's web API requests. They are
+// kept apart from the sending so that every byte the service sees can be
+// checked on its own.
+
+#include <string>
+#include <string_view>
+
+namespace vantorel {
+
+// GET /api/list for one folder; `dir` is already percent-encoded and goes in
+// unchanged. The URL ends with one blank, as the page's own request does; the
+// HTTP layer escapes it on the wire.
+std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken);
+
+// POST /share/set. The three texts are inserted as given.
+std::string shareUrl(std::string_view origin, std::string_view bdstoken);
+std::string shareBody(std::string_view period, std::string_view code, std::string_view fsId);
+
+// POST /api/filemanager?opera=rename.
+std::string renameUrl(std::string_view origin, std::string_view bdstoken);
+
+// The names are escaped for a JSON string before the form encoding, so a name
+// holding a double quote or a backslash stays inside its own value and can
+// never rename another item.
+std::string renameBody(std::string_view path, std::string_view newName);
+
+// The inside of a JSON string literal for `text` (quotes, backslashes and
+// control characters escaped; everything else as it is).
+std::string jsonStringContent(std::string_view text);
+
+} // namespace vantorel
