@@ -2,8 +2,8 @@
 
 // Where Vantorel keeps linkledger.db and set.ini.
 //
-// A portable copy keeps its files beside the program, the way the tool has
-// always worked. An installed copy cannot (its directory belongs to the
+// A portable copy keeps its files beside the program, so that the whole
+// install moves as one folder. An installed copy cannot (its directory belongs to the
 // system), so it falls back to the user's data directory. Both front ends call
 // the same function so that the app and the command line always agree on
 // which ledger they use.

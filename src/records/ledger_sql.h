@@ -1,9 +1,9 @@
 #pragma once
 
-// Every statement the ledger issues on linkledger.db. They keep the shape the
-// file's earlier writers used (the table's create statement is stored in the
-// file itself and compared by tools), with parameters in place of quoted
-// values.
+// Every statement the ledger issues on linkledger.db. The table's create
+// statement is stored in the file itself, and existing ledgers hold exactly
+// this text, so it must not change; the other statements keep their
+// established shape, with parameters in place of quoted values.
 
 namespace vantorel::ledger_sql {
 

@@ -7,9 +7,8 @@
 // may read it at leisure on any thread while the share run goes on inserting,
 // another process can still write, and the set may outlive the store.
 //
-// The reading protocol is the ledger's traditional one: first() rewinds and
-// counts, rowCount() reports that count, next() moves to the next row, and
-// fieldText() reads the current row.
+// Reading: first() rewinds and counts, rowCount() reports that count, next()
+// moves to the next row, and fieldText() reads the current row.
 
 #include <cstddef>
 #include <string>

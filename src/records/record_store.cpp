@@ -5,8 +5,8 @@
 #include <sqlite3.h>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace vantorel {
 namespace fs = std::filesystem;
@@ -347,9 +347,17 @@ Expected<std::vector<ShareRecord>> RecordStore::selectRecords(const RecordFilter
     // Conditions and their values are collected side by side, in the order
     // of the placeholders; every value goes in as a parameter.
     std::string sql = ledger_sql::kSelectColumns;
-    std::vector<std::variant<std::int64_t, std::string>> values;
-    auto param = [&](std::variant<std::int64_t, std::string> value) {
-        values.push_back(std::move(value));
+    struct Value {
+        std::int64_t number = 0;
+        std::string text;
+        bool isText = false;
+    };
+    std::vector<Value> values;
+    auto param = [&](auto value) {
+        if constexpr (std::is_integral_v<decltype(value)>)
+            values.push_back(Value{static_cast<std::int64_t>(value), {}, false});
+        else
+            values.push_back(Value{0, std::string(std::move(value)), true});
         return std::string("?");
     };
     sql += " WHERE id > " + param(filter.afterId);
@@ -394,9 +402,8 @@ Expected<std::vector<ShareRecord>> RecordStore::selectRecords(const RecordFilter
         return failure(what);
     int index = 1;
     for (const auto& value : values) {
-        const int rc = std::holds_alternative<std::int64_t>(value)
-                           ? sqlite3_bind_int64(query.get(), index, std::get<std::int64_t>(value))
-                           : bindText(query.get(), index, std::get<std::string>(value));
+        const int rc = value.isText ? bindText(query.get(), index, value.text)
+                                    : sqlite3_bind_int64(query.get(), index, value.number);
         if (rc != SQLITE_OK)
             return failure(what);
         ++index;

@@ -9,10 +9,10 @@
 // to wait for a few seconds rather than fail at once.
 //
 // Every value is bound as a statement parameter and stored exactly as given;
-// texts are UTF-8 in and out. A file written by earlier copies of the tool
-// opens and reads unchanged; the only thing added to it is an index on fid
-// and one on MD5, so that the lookup before each share does not read the
-// whole table.
+// texts are UTF-8 in and out. An existing ledger file (the table alone,
+// UTF-8 texts) opens and reads unchanged; the only things added to it are an
+// index on fid and one on MD5, so that the lookup before each share does not
+// read the whole table.
 
 #include "base/expected.h"
 #include "records/record_filter.h"
@@ -55,8 +55,8 @@ public:
     std::filesystem::path path() const;
 
     // Whether at least one row has this MD5 / fid. An empty key matches the
-    // rows whose column is empty (folders and failed files for MD5), as it
-    // always has. An error means the answer is unknown: the caller must not
+    // rows whose column is empty (folders and failed files for MD5), so such
+    // an item counts as recorded. An error means the answer is unknown: the caller must not
     // take it as "not recorded".
     Expected<bool> findByMd5(std::string_view md5);
     Expected<bool> findByFid(std::string_view fid);

@@ -3,9 +3,9 @@
 // One row of the ledger: what a single share attempt left behind.
 //
 // Every column is kept as text, exactly as the share run filled it, because
-// the ledger file is shared with earlier copies of the tool and those wrote
-// texts (isdir "1"/"0", size "1.5G"); the database's column affinity decides
-// how they are stored, so a value comes back the way such a copy would read it.
+// existing ledger files hold texts there too (isdir "1"/"0", size "1.5G");
+// the database's column affinity decides how they are stored, so every
+// reader of the file sees the same values.
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -226,9 +227,9 @@ TEST_F(LedgerTest, ValuesAreStoredExactlyAsGiven) {
     EXPECT_EQ(set->fieldText(3), awkward[1]);
 }
 
-TEST_F(LedgerTest, IsdirAndSizeKeepTheirTraditionalStorage) {
+TEST_F(LedgerTest, IsdirAndSizeAreStoredByColumnAffinity) {
     // isdir goes in as text into an int column and is stored as an integer;
-    // size texts with units stay texts. Earlier writers did the same.
+    // size texts with units stay texts, as in existing ledgers.
     ShareRecord folder = fileRecord("dir", "", "7");
     folder.isdir = "1";
     folder.size = "";
@@ -570,8 +571,8 @@ TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
     std::vector<std::vector<std::string>> before;
     std::string tableSql;
     {
-        // Written the way earlier copies of the tool wrote: only the table,
-        // values quoted into the statement text.
+        // Laid out like an existing ledger: only the table, values quoted
+        // into the statement text.
         RawDb raw(file);
         raw.exec(ledger_sql::kCreateTable);
         raw.exec("INSERT INTO linkledger_table VALUES (null,'0','/a/b.mp4','b.mp4','','https://"
@@ -617,48 +618,56 @@ TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
 
 // --- sharing the connection ---------------------------------------------
 
+// What the records window does while a run is going on: look up the item
+// the worker recorded last, then list everything. Each listing must hold
+// whole rows with ids 1..n and no gaps.
+void lookUpAndList(RecordStore& store, int seen) {
+    for (int i = std::max(1, seen - 20); i <= seen; ++i) {
+        const auto found = store.findByFid(std::to_string(i));
+        ASSERT_TRUE(found) << found.error().message;
+        ASSERT_TRUE(*found) << i;
+    }
+    auto set = store.selectAll();
+    ASSERT_TRUE(set) << set.error().message;
+    ASSERT_TRUE(set->first());
+    ASSERT_GE(set->rowCount(), static_cast<std::size_t>(seen));
+    std::int64_t expectedId = 1;
+    while (set->next()) {
+        const std::string id = std::to_string(expectedId++);
+        ASSERT_EQ(set->fieldText("id"), id);
+        ASSERT_EQ(set->fieldText("fid"), id);
+        ASSERT_EQ(set->fieldText("MD5"), "md5-" + id);
+        ASSERT_EQ(set->fieldText("username"), "alice");
+    }
+}
+
 TEST_F(LedgerTest, WorkerAndWindowShareTheConnection) {
-    // The worker records items while the window lists and looks up. Every
-    // listing must see whole rows, ids 1..n without gaps, and every row the
-    // worker has finished writing must be found.
     constexpr int kRows = 300;
     std::atomic<int> written{0};
+    std::atomic<bool> workerDone{false};
     std::thread worker([&] {
-        for (int i = 1; i <= kRows; ++i) {
-            // Look up, then record, as a share run does for every item.
-            const std::string n = std::to_string(i);
-            const auto known = store_.findByFid(n);
-            ASSERT_TRUE(known) << known.error().message;
-            ASSERT_FALSE(*known) << n;
-            ASSERT_TRUE(store_.insertRecord(fileRecord("item" + n, "md5-" + n, n)));
-            written.store(i, std::memory_order_release);
-        }
+        // Look up, then record, as a share run does for every item.
+        [&] {
+            for (int i = 1; i <= kRows; ++i) {
+                const std::string n = std::to_string(i);
+                const auto known = store_.findByFid(n);
+                ASSERT_TRUE(known) << known.error().message;
+                ASSERT_FALSE(*known) << n;
+                ASSERT_TRUE(store_.insertRecord(fileRecord("item" + n, "md5-" + n, n)));
+                written.store(i, std::memory_order_release);
+            }
+        }();
+        workerDone = true;
     });
 
     int listings = 0;
-    for (int seen = 0; seen < kRows; ++listings) {
-        seen = written.load(std::memory_order_acquire);
-        if (seen > 0) {
-            const auto found = store_.findByFid(std::to_string(seen));
-            ASSERT_TRUE(found) << found.error().message;
-            EXPECT_TRUE(*found) << seen;
-        }
-        auto set = store_.selectAll();
-        ASSERT_TRUE(set) << set.error().message;
-        ASSERT_TRUE(set->first());
-        ASSERT_GE(set->rowCount(), static_cast<std::size_t>(seen));
-        std::int64_t expectedId = 1;
-        while (set->next()) {
-            const std::string id = std::to_string(expectedId++);
-            ASSERT_EQ(set->fieldText("id"), id);
-            ASSERT_EQ(set->fieldText("fid"), id);
-            ASSERT_EQ(set->fieldText("MD5"), "md5-" + id);
-            ASSERT_EQ(set->fieldText("username"), "alice");
-        }
-        auto page = store_.selectRecords({});
-        ASSERT_TRUE(page);
+    while (!workerDone && !HasFailure()) {
+        lookUpAndList(store_, written.load(std::memory_order_acquire));
+        ++listings;
     }
     worker.join();
+    ASSERT_FALSE(HasFailure());
+    lookUpAndList(store_, kRows);
     EXPECT_EQ(all().size(), static_cast<std::size_t>(kRows));
     EXPECT_GT(listings, 0);
 }
