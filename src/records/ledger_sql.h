@@ -1,0 +1,61 @@
+#pragma once
+
+// Every statement the ledger issues on linkledger.db. The table's create
+// statement is stored in the file itself, and existing ledgers hold exactly
+// this text, so it must not change; the other statements keep their
+// established shape, with parameters in place of quoted values.
+
+namespace vantorel::ledger_sql {
+
+// Line ends, indentation and the tab after "beforename text," are part of
+// the stored schema text; keep them byte for byte.
+inline constexpr const char* kCreateTable = "create table linkledger_table(\r\n"
+                                            "  id INTEGER PRIMARY KEY AUTOINCREMENT,\r\n"
+                                            "  isdir int,\r\n"
+                                            "  path text,\r\n"
+                                            "  beforename text,\t\r\n"
+                                            "  aftername text,\r\n"
+                                            "  sharelink text,\r\n"
+                                            "  password text,\r\n"
+                                            "  sharetime text,\r\n"
+                                            "  size int,\r\n"
+                                            "  MD5 text,\r\n"
+                                            "  pic text,\r\n"
+                                            "  fid text,\r\n"
+                                            "  username text,\r\n"
+                                            "  other text\r\n"
+                                            " );";
+
+// Added to new and existing files alike; they change no column and no row.
+inline constexpr const char* kCreateFidIndex =
+    "CREATE INDEX IF NOT EXISTS linkledger_table_fid ON linkledger_table(fid);";
+inline constexpr const char* kCreateMd5Index =
+    "CREATE INDEX IF NOT EXISTS linkledger_table_MD5 ON linkledger_table(MD5);";
+
+// Whether the file holds the ledger's table, and how many tables of its own.
+inline constexpr const char* kSchemaCheck = "SELECT coalesce(sum(name = 'linkledger_table'), 0),"
+                                            " coalesce(sum(name NOT LIKE 'sqlite%'), 0)"
+                                            " FROM sqlite_master WHERE type = 'table';";
+
+// Lookups are stepped once: the first row found answers the question.
+inline constexpr const char* kFindByMd5 = "SELECT * FROM linkledger_table where MD5=? ;";
+inline constexpr const char* kFindByFid = "SELECT * FROM linkledger_table where fid=?;";
+
+inline constexpr const char* kInsert =
+    "INSERT INTO linkledger_table VALUES (null,?,?,?,?,?,?,?,?,?,?,?,?,?);";
+
+inline constexpr const char* kDeleteAll = "delete from linkledger_table;";
+inline constexpr const char* kResetSequence =
+    "update sqlite_sequence SET seq = 0 where name ='linkledger_table';";
+
+inline constexpr const char* kSelectAll = "select id,path,beforename,aftername,sharelink,password,"
+                                          "sharetime,size,MD5,pic,fid,username from "
+                                          "linkledger_table";
+
+inline constexpr const char* kSelectColumns =
+    "SELECT id,isdir,path,beforename,aftername,sharelink,password,sharetime,size,MD5,pic,fid,"
+    "username,other FROM linkledger_table";
+
+inline constexpr const char* kDeleteById = "DELETE FROM linkledger_table WHERE id=?;";
+
+} // namespace vantorel::ledger_sql

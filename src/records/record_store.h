@@ -1,0 +1,104 @@
+#pragma once
+
+// The ledger of share attempts, linkledger.db: one SQLite connection shared by
+// the share run's worker and the records window.
+//
+// Each operation runs as a whole under one lock, so a lookup, an insert or a
+// listing never interleaves with another on the same connection. Another
+// process on the same file (the command line while the app is open) is made
+// to wait for a few seconds rather than fail at once.
+//
+// Every value is bound as a statement parameter and stored exactly as given;
+// texts are UTF-8 in and out. An existing ledger file (the table alone,
+// UTF-8 texts) opens and reads unchanged; the only things added to it are an
+// index on fid and one on MD5, so that the lookup before each share does not
+// read the whole table.
+
+#include "base/expected.h"
+#include "records/record_filter.h"
+#include "records/record_set.h"
+#include "records/share_record.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vantorel {
+
+class RecordStore {
+public:
+    RecordStore() = default;
+    ~RecordStore();
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    // Opens the ledger at `path`, creating the file and its table when the
+    // file is missing (or is an empty database), and adds the lookup indexes
+    // when they are missing. Closes any connection held before. ":memory:"
+    // gives a private in-memory ledger.
+    //
+    // The error names the path and says why (SQLite's message and, where
+    // there is one, the system's): without an open ledger every item would
+    // be shared again and nothing recorded, so callers must not go on
+    // sharing. A file that holds other tables but not the ledger's, or that
+    // can only be read, is refused rather than changed or half used.
+    Status openOrCreate(const std::filesystem::path& path);
+
+    bool isOpen() const;
+    std::filesystem::path path() const;
+
+    // Whether at least one row has this MD5 / fid. An empty key matches the
+    // rows whose column is empty (folders and failed files for MD5), so such
+    // an item counts as recorded. An error means the answer is unknown: the caller must not
+    // take it as "not recorded".
+    Expected<bool> findByMd5(std::string_view md5);
+    Expected<bool> findByFid(std::string_view fid);
+
+    // Appends one row; record.id is ignored and the database gives the next
+    // one. The error says why the row was not written.
+    Status insertRecord(const ShareRecord& record);
+
+    // Deletes every row and resets the id sequence, so that the next record
+    // gets id 1. Both happen or neither does.
+    Status deleteAll();
+
+    // Every row as the records window lists it: id, path, beforename,
+    // aftername, sharelink, password, sharetime, size, MD5, pic, fid,
+    // username, in the database's order.
+    Expected<RecordSet> selectAll();
+
+    // The rows matching `filter`, all fourteen columns, in id order.
+    Expected<std::vector<ShareRecord>> selectRecords(const RecordFilter& filter);
+
+    // Deletes the rows with these ids as one change; ids not in the ledger
+    // are skipped. Returns how many rows went.
+    Expected<std::size_t> deleteByIds(std::span<const std::int64_t> ids);
+
+    // Closes the connection. Later operations report that the ledger is not
+    // open; a second close does nothing.
+    Status close();
+
+private:
+    Status openLocked(const std::filesystem::path& path);
+    Status closeLocked();
+    Expected<bool> findLocked(sqlite3_stmt* statement, std::string_view key, const char* what);
+    Error failure(std::string_view what) const;
+
+    mutable std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    std::filesystem::path path_;
+    // Prepared once at open: the lookup before each share and the insert
+    // after it are the hot path of a run over a large folder.
+    sqlite3_stmt* findByMd5_ = nullptr;
+    sqlite3_stmt* findByFid_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
+} // namespace vantorel
