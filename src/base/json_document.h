@@ -18,6 +18,11 @@
 // the root when it resolves to something; otherwise "da" is a root key like
 // any other, so "data" and "da.da" keep working (see qualifyPath).
 //
+// Writing operations return whether the document now holds what was asked;
+// a write never creates missing intermediates (like an assignment through
+// undefined, it fails). Values replaced by writes keep their memory until
+// the next parse() or clear().
+//
 // Sharing. clone() gives a second document over the same root: a change
 // made through one is seen by the other. getDocument() and
 // arrayMemberDocument() copy instead. A document and its clones belong to
