@@ -590,6 +590,19 @@ TEST(JsonDocumentWrite, ClearAndRootAssignment) {
     EXPECT_EQ(doc.toJsonText(), "{}");
 }
 
+TEST(JsonDocumentWrite, NestingIsBoundedForWritesToo) {
+    JsonDocument doc;
+    EXPECT_FALSE(doc.setFromExpression("a", std::string(512, '[') + std::string(512, ']')));
+    EXPECT_FALSE(doc.exists("a"));
+    EXPECT_TRUE(doc.setFromExpression("a", std::string(511, '[') + std::string(511, ']')));
+    std::string innermost = "a";
+    for (int i = 0; i < 510; ++i)
+        innermost += "[0]";
+    EXPECT_EQ(doc.typeOf(innermost), JsonDocument::kTypeArray);
+    EXPECT_TRUE(doc.arrayAdd("1", innermost, true));
+    EXPECT_FALSE(doc.arrayAdd("[]", innermost, true));
+}
+
 TEST(JsonDocumentWrite, ManyAppendsStayLinear) {
     JsonDocument doc;
     for (int i = 0; i < 20000; ++i)
@@ -637,7 +650,7 @@ TEST(JsonDocumentSharing, SubDocumentsAreCopies) {
 
 TEST(JsonDocumentSharing, SubDocumentOfTextModeValueKeepsItsBackslash) {
     JsonDocument doc;
-    ASSERT_TRUE(doc.setValue("o.p", "x") == false);
+    ASSERT_FALSE(doc.setValue("o.p", "x")); // no "o" yet
     ASSERT_TRUE(doc.setValue("o", "{}", true));
     ASSERT_TRUE(doc.setValue("o.p", R"(C:\x)"));
     JsonDocument copy = doc.getDocument("o");
