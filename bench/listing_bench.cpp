@@ -14,7 +14,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -47,10 +50,15 @@ bool resetPeak() {
     return std::fclose(f) == 0 && ok;
 }
 
+// The process's lifetime peak in KiB (kilobytes on Linux), or 0 where unknown.
 long lifetimePeakKb() {
+#if !defined(_WIN32)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+#else
+    return 0;
+#endif
 }
 
 const std::string& reply(std::size_t members) {
