@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <iconv.h>
 
 namespace vantorel {
@@ -79,39 +81,51 @@ std::string utf8ToGbk(std::string_view utf8) {
 }
 
 bool isValidUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    auto continuation = [](unsigned char c) {
+        return (c & 0xC0) == 0x80;
+    };
     std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t n;
-        unsigned cp;
+    while (i < size) {
+        const unsigned char b = p[i];
         if (b < 0x80) {
+            // Replies are mostly ASCII: step over runs of it a word at a time.
             ++i;
+            for (; i + 32 <= size; i += 32) {
+                std::uint64_t w[4];
+                std::memcpy(w, p + i, sizeof w);
+                if (((w[0] | w[1] | w[2] | w[3]) & kHighBits) != 0)
+                    break;
+            }
+            for (; i + 8 <= size; i += 8) {
+                std::uint64_t w;
+                std::memcpy(&w, p + i, sizeof w);
+                if ((w & kHighBits) != 0)
+                    break;
+            }
             continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            n = 2;
-            cp = b & 0x1F;
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (b >= 0xC2 && b <= 0xDF) {
+            if (i + 1 >= size || !continuation(p[i + 1]))
+                return false;
+            i += 2;
         } else if (b >= 0xE0 && b <= 0xEF) {
-            n = 3;
-            cp = b & 0x0F;
+            if (i + 2 >= size || !continuation(p[i + 1]) || !continuation(p[i + 2]) ||
+                (b == 0xE0 && p[i + 1] < 0xA0) || (b == 0xED && p[i + 1] >= 0xA0))
+                return false;
+            i += 3;
         } else if (b >= 0xF0 && b <= 0xF4) {
-            n = 4;
-            cp = b & 0x07;
+            if (i + 3 >= size || !continuation(p[i + 1]) || !continuation(p[i + 2]) ||
+                !continuation(p[i + 3]) || (b == 0xF0 && p[i + 1] < 0x90) ||
+                (b == 0xF4 && p[i + 1] >= 0x90))
+                return false;
+            i += 4;
         } else {
             return false;
         }
-        if (i + n > text.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += n;
     }
     return true;
 }
