@@ -1,0 +1,337 @@
+#include "share/share_run.h"
+
+#include "base/json_document.h"
+#include "base/text.h"
+#include "base/wait.h"
+#include "netdisk/netdisk_api.h"
+#include "records/record_store.h"
+#include "share/rename_rules.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace vantorel {
+
+struct ShareRun::Run {
+    LoginContext login;
+    ShareOptions options;
+    std::string serviceHost;
+    WalkLists lists;
+    RunSummary summary;
+    std::atomic<bool> finished{false};
+};
+
+namespace {
+
+enum class Pass { File, Folder, Selection };
+
+// What the caller of one entry does next.
+enum class Flow { Next, End };
+
+class Runner {
+public:
+    Runner(RecordStore& ledger, ShareObserver& observer, NetdiskApi& api, LoginContext& login,
+           const ShareOptions& options, const std::string& serviceHost, std::stop_token stop)
+        : ledger_(ledger), observer_(observer), api_(api), login_(login), options_(options),
+          serviceHost_(serviceHost), stop_(std::move(stop)) {}
+
+    const RunSummary& summary() const { return summary_; }
+
+    void run(WalkLists& lists) {
+        if (login_.selectionJson == "[]")
+            runFolder(lists);
+        else
+            runSelection();
+    }
+
+private:
+    void runFolder(WalkLists& lists) {
+        walkFolder(api_, login_.currentPath, options_.shareType, lists, stop_);
+        if (stopped())
+            return;
+        observer_.setProgressMaximum(static_cast<int>(lists.files.size() + lists.folders.size()));
+        const int type = options_.shareType;
+        if (type == 1 || type == 2 || type == 4) {
+            for (const ListEntry& file : lists.files) {
+                observer_.setProgressPosition(++position_);
+                if (shareItem(file, Pass::File, "0") == Flow::End || pause() == Flow::End)
+                    return;
+            }
+        }
+        if (type == 1 || type == 3 || type == 5) {
+            for (const ListEntry& folder : lists.folders) {
+                observer_.setProgressPosition(++position_);
+                if (shareItem(folder, Pass::Folder, "1") == Flow::End || pause() == Flow::End)
+                    return;
+            }
+        }
+        complete();
+    }
+
+    void runSelection() {
+        JsonDocument selection;
+        selection.parse(login_.selectionJson);
+        const int n = selection.count("");
+        observer_.setProgressMaximum(n);
+        for (int i = 0; i < n; ++i) {
+            const std::string at = "[" + std::to_string(i) + "].";
+            ListEntry entry;
+            entry.server_filename = selection.getText(at + "server_filename");
+            entry.path = selection.getText(at + "path");
+            entry.md5 = selection.getText(at + "md5");
+            entry.fs_id = selection.getText(at + "fs_id");
+            entry.thumbs_url3 = selection.getText(at + "thumbs.url3");
+            entry.size = formatSizeText(textToInt64(selection.getText(at + "size")));
+            const std::string isdir = selection.getText(at + "isdir") == "1" ? "1" : "0";
+            if (shareItem(entry, Pass::Selection, isdir) == Flow::End)
+                return;
+            observer_.setProgressPosition(++position_);
+            if (pause() == Flow::End)
+                return;
+        }
+        complete();
+    }
+
+    Flow shareItem(const ListEntry& entry, Pass pass, const std::string& isdir) {
+        if (stopped())
+            return Flow::End;
+
+        const Expected<bool> recorded =
+            pass == Pass::File ? ledger_.findByMd5(entry.md5) : ledger_.findByFid(entry.fs_id);
+        if (!recorded) {
+            // Not knowing whether an item was shared must not share it twice.
+            return ledgerFailed(std::string(kRecordReadFailedMessage) + recorded.error().message);
+        }
+        if (*recorded) {
+            ++summary_.skipped;
+            observer_.entryFinished({.verdict = EntryVerdict::Skipped, .path = entry.path});
+            return Flow::Next;
+        }
+
+        const std::string code = makeExtractionCode(options_.password);
+        const ShareReply reply = api_.createShareLink(options_.period, code, entry.fs_id);
+
+        if (!serviceHost_.empty() && reply.text.find(serviceHost_) != std::string::npos)
+            return recordSuccess(entry, pass, isdir, code, reply);
+
+        if (!reply.verdict && !reply.text.empty()) {
+            // The service gave no answer on this item; nothing is known about
+            // it, so nothing is recorded and the next run tries it again.
+            ++summary_.failed;
+            observer_.entryFinished({.verdict = EntryVerdict::Failed, .path = entry.path});
+            return stopped() ? Flow::End : quotaTest();
+        }
+        if (reply.text.find(kShareFailedText) != std::string::npos) {
+            ShareRecord row = baseRecord(entry, isdir);
+            row.path = entry.path;
+            row.sharelink = std::string(kShareFailedText);
+            if (pass == Pass::Selection) {
+                row.size = entry.size;
+                row.md5 = entry.md5;
+            }
+            if (pass != Pass::Folder)
+                row.pic = entry.thumbs_url3;
+            // A lost failure row only means the item is tried again later, so
+            // the run goes on.
+            (void)ledger_.insertRecord(row);
+            ++summary_.failed;
+            observer_.entryFinished({.verdict = EntryVerdict::Failed,
+                                     .path = entry.path,
+                                     .errnoText = reply.errnoText});
+        }
+        // Anything else is a request abandoned by a stop: nothing is known,
+        // so nothing is recorded.
+        return stopped() ? Flow::End : quotaTest();
+    }
+
+    Flow recordSuccess(const ListEntry& entry, Pass pass, const std::string& isdir,
+                       const std::string& code, const ShareReply& reply) {
+        std::string sharedPath = entry.path;
+        std::string newName;
+        // Renaming is a request of its own; after a stop the link is recorded
+        // under the name the item still has.
+        if (options_.renameMode != kRenameNone && !stopped()) {
+            const std::string wanted = newNameFor(entry, options_);
+            const RenameReply renamed = api_.renameItem(entry.path, wanted);
+            // The ledger must say what the service holds: a refused rename
+            // keeps the old path and no new name.
+            if (renamed.renamed) {
+                newName = wanted;
+                sharedPath = renamedPath(entry.path, entry.server_filename, wanted);
+            }
+        }
+
+        const auto pieces = splitText(reply.text, ",");
+        ShareRecord row = baseRecord(entry, isdir);
+        row.path = sharedPath;
+        row.aftername = newName;
+        row.sharelink = pieces.empty() ? std::string() : pieces[0];
+        row.password = code;
+        row.sharetime = pieces.size() > 1 ? pieces[1] : std::string();
+        if (pass != Pass::Folder) {
+            row.size = entry.size;
+            row.md5 = entry.md5;
+            row.pic = entry.thumbs_url3;
+        }
+        if (const Status written = ledger_.insertRecord(row); !written) {
+            // Without its row the item would be shared again by the next run;
+            // the user keeps the link from this message instead.
+            return ledgerFailed(std::string(kRecordWriteFailedMessage) + sharedPath + " " +
+                                row.sharelink + " (" + written.error().message + ")");
+        }
+        ++successCount_;
+        ++summary_.shared;
+        observer_.entryFinished({.verdict = EntryVerdict::Shared,
+                                 .path = sharedPath,
+                                 .link = row.sharelink,
+                                 .code = code});
+        return stopped() ? Flow::End : quotaTest();
+    }
+
+    ShareRecord baseRecord(const ListEntry& entry, const std::string& isdir) const {
+        ShareRecord row;
+        row.isdir = isdir;
+        row.beforename = entry.server_filename;
+        row.fid = entry.fs_id;
+        row.username = login_.userName;
+        return row;
+    }
+
+    Flow quotaTest() {
+        if (options_.dailyLimit >= 1 && successCount_ >= options_.dailyLimit) {
+            observer_.showMessage(kQuotaReachedMessage, MessageIcon::None, stop_);
+            summary_.end = RunEnd::QuotaReached;
+            return Flow::End;
+        }
+        return Flow::Next;
+    }
+
+    Flow pause() {
+        const auto interval =
+            std::chrono::milliseconds(static_cast<std::int64_t>(options_.intervalSeconds) * 1000);
+        if (waitFor(stop_, interval) == WaitResult::Stopped)
+            return Flow::End;
+        return Flow::Next;
+    }
+
+    Flow ledgerFailed(const std::string& message) {
+        observer_.showMessage(message, MessageIcon::Error, stop_);
+        summary_.end = RunEnd::LedgerFailed;
+        observer_.setButtonEnabled(kStopButton, false);
+        observer_.setButtonEnabled(kShareButton, true);
+        return Flow::End;
+    }
+
+    void complete() {
+        if (stopped())
+            return;
+        observer_.showMessage(kRunCompletedMessage, MessageIcon::Information, stop_);
+        observer_.setButtonEnabled(kStopButton, false);
+        observer_.setButtonEnabled(kShareButton, true);
+        observer_.setProgressPosition(0);
+        summary_.end = RunEnd::Completed;
+    }
+
+    bool stopped() {
+        if (stop_.stop_requested()) {
+            if (summary_.end == RunEnd::Completed)
+                summary_.end = RunEnd::Stopped;
+            return true;
+        }
+        return false;
+    }
+
+    RecordStore& ledger_;
+    ShareObserver& observer_;
+    NetdiskApi& api_;
+    LoginContext& login_;
+    const ShareOptions& options_;
+    const std::string& serviceHost_;
+    RunSummary summary_;
+    std::stop_token stop_;
+    int successCount_ = 0;
+    int position_ = 0;
+};
+
+} // namespace
+
+ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi)
+    : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)) {}
+
+ShareRun::~ShareRun() {
+    stop();
+}
+
+Status ShareRun::start(LoginContext login, ShareOptions options, std::string serviceHost) {
+    std::lock_guard lock(mutex_);
+    if (run_ && !run_->finished)
+        return Error{"a share run is already in progress",
+                     static_cast<int>(StartRefusal::AlreadyRunning)};
+    if (worker_.joinable())
+        worker_.join();
+    if (login.bdstoken.empty())
+        return Error{std::string(kNotLoggedInMessage), static_cast<int>(StartRefusal::NotLoggedIn)};
+    if (!ledger_.isOpen())
+        return Error{std::string(kNoLedgerMessage) + ledger_.path().string(),
+                     static_cast<int>(StartRefusal::NoLedger)};
+
+    run_ = std::make_unique<Run>();
+    run_->login = std::move(login);
+    run_->options = std::move(options);
+    run_->serviceHost = std::move(serviceHost);
+    Run* run = run_.get();
+    worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
+    return {};
+}
+
+void ShareRun::execute(std::stop_token stop, Run& run) {
+    {
+        std::unique_ptr<NetdiskApi> api = makeApi_(run.login, stop);
+        Runner runner(ledger_, observer_, *api, run.login, run.options, run.serviceHost, stop);
+        runner.run(run.lists);
+        std::lock_guard lock(mutex_);
+        run.summary = runner.summary();
+    }
+    observer_.runFinished(run.summary);
+    run.finished = true;
+}
+
+void ShareRun::stop() {
+    std::jthread worker;
+    {
+        std::lock_guard lock(mutex_);
+        worker_.request_stop();
+        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+            worker = std::move(worker_);
+    }
+    if (worker.joinable())
+        worker.join();
+}
+
+void ShareRun::requestStop() {
+    std::lock_guard lock(mutex_);
+    worker_.request_stop();
+}
+
+void ShareRun::wait() {
+    std::jthread worker;
+    {
+        std::lock_guard lock(mutex_);
+        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+            worker = std::move(worker_);
+    }
+    if (worker.joinable())
+        worker.join();
+}
+
+bool ShareRun::running() const {
+    std::lock_guard lock(mutex_);
+    return run_ && !run_->finished;
+}
+
+RunSummary ShareRun::summary() const {
+    std::lock_guard lock(mutex_);
+    return run_ ? run_->summary : RunSummary{};
+}
+
+} // namespace vantorel

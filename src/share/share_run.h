@@ -1,0 +1,134 @@
+#pragma once
+
+// One share run: every entry of the open folder (or every selected item) that
+// the ledger does not hold yet gets a share link, an optional new name and a
+// ledger row, one after another on a worker thread, with a pause after each.
+
+#include "base/expected.h"
+#include "netdisk/login_context.h"
+#include "settings/share_options.h"
+#include "share/folder_walk.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace vantorel {
+
+class NetdiskApi;
+class RecordStore;
+
+// Toolbar buttons the run enables and disables.
+inline constexpr int kShareButton = 2;
+inline constexpr int kStopButton = 3;
+
+inline constexpr std::string_view kRunCompletedMessage = "分享完成!";
+inline constexpr std::string_view kQuotaReachedMessage = "今日分享数量完成!";
+inline constexpr std::string_view kNotLoggedInMessage =
+    "未获取到登录信息,请先在浏览器中登录百度网盘";
+inline constexpr std::string_view kNoLedgerMessage = "无法打开分享记录数据库:";
+inline constexpr std::string_view kRecordWriteFailedMessage = "分享记录写入失败,已停止分享:";
+inline constexpr std::string_view kRecordReadFailedMessage = "分享记录读取失败,已停止分享:";
+
+enum class MessageIcon { None, Information, Error };
+
+enum class EntryVerdict {
+    Shared,  // a link was made and recorded
+    Failed,  // the service refused; a failure row was written
+    Skipped, // the ledger already held the entry
+};
+
+struct EntryOutcome {
+    EntryVerdict verdict;
+    std::string path; // as recorded (after a rename on success)
+    std::string link;
+    std::string code;
+    std::string errnoText; // the service's errno of a refusal, when it gave one
+};
+
+enum class RunEnd {
+    Completed,    // every pass done
+    QuotaReached, // the daily limit was reached
+    Stopped,      // stop() ended it
+    LedgerFailed, // a ledger lookup or a success row failed; the run stopped there
+};
+
+struct RunSummary {
+    int shared = 0;
+    int failed = 0;
+    int skipped = 0;
+    RunEnd end = RunEnd::Completed;
+};
+
+// Why a run did not start.
+enum class StartRefusal : int { None = 0, NotLoggedIn = 1, NoLedger = 2, AlreadyRunning = 3 };
+
+// How the run's effects reach the front end. Calls come from the worker
+// thread; implementations forward them to their own thread as they need.
+class ShareObserver {
+public:
+    virtual ~ShareObserver() = default;
+    virtual void setProgressMaximum(int) {}
+    virtual void setProgressPosition(int) {}
+    virtual void setButtonEnabled(int /*index*/, bool /*enabled*/) {}
+    // Shows a message and returns once the user has closed it, or at once
+    // when `stop` is requested (the front end may be closing).
+    virtual void showMessage(std::string_view /*text*/, MessageIcon, std::stop_token /*stop*/) {}
+    virtual void entryFinished(const EntryOutcome&) {}
+    // The last call of a run, whatever ended it.
+    virtual void runFinished(const RunSummary&) {}
+};
+
+// Makes the web API client a run talks through, on the worker thread. The
+// client sends and rewrites `login.cookieText`; `stop` aborts a request in
+// flight.
+using NetdiskApiFactory =
+    std::function<std::unique_ptr<NetdiskApi>(LoginContext& login, std::stop_token stop)>;
+
+class ShareRun {
+public:
+    ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi);
+    ~ShareRun(); // stops a run still going
+    ShareRun(const ShareRun&) = delete;
+    ShareRun& operator=(const ShareRun&) = delete;
+
+    // Starts a run on a worker thread and returns at once. The login and the
+    // options are copies the run keeps to itself. `serviceHost` is the host
+    // name whose presence in a reply marks a successful share. Refuses, with
+    // the message to show and a StartRefusal code, when the login has no
+    // bdstoken (every share would fail and block its item for good) or when
+    // the ledger is not open (nothing would be recorded).
+    Status start(LoginContext login, ShareOptions options, std::string serviceHost);
+
+    // Ends the run: the pause returns, a request in flight is aborted, no
+    // further entry is started, and the worker is joined. A success already
+    // answered by the service is still recorded, so its link is never lost.
+    // Without a run it does nothing.
+    void stop();
+
+    // Asks the run to end without waiting for it (safe from any thread).
+    void requestStop();
+
+    // Waits until the run has ended.
+    void wait();
+
+    bool running() const;
+    RunSummary summary() const;
+
+private:
+    struct Run;
+    void execute(std::stop_token stop, Run& run);
+
+    RecordStore& ledger_;
+    ShareObserver& observer_;
+    NetdiskApiFactory makeApi_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<Run> run_;
+    std::jthread worker_;
+};
+
+} // namespace vantorel
