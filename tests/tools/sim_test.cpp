@@ -1,7 +1,9 @@
 // The simulated netdisk service, driven from outside as the client and the
 // other test areas drive it: a child process, real sockets, its request log.
 
+#include "sim_client.h"
 #include "sim_process.h"
+#include "sim_request_log.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +18,12 @@
 #include <set>
 #include <thread>
 
+using vantorel::test::makeSimClient;
 using vantorel::test::rawExchange;
 using vantorel::test::readFile;
 using vantorel::test::readLines;
+using vantorel::test::readRequestLog;
+using vantorel::test::requestsTo;
 using vantorel::test::SimProcess;
 using vantorel::test::TempDir;
 using vantorel::test::writeFile;
@@ -88,9 +93,7 @@ protected:
         args.insert(args.end(), {"--log", logPath(), "--fixed-time", kShareTime});
         sim_ = std::make_unique<SimProcess>(args);
         ASSERT_TRUE(sim_->started()) << sim_->error();
-        client_ = std::make_unique<httplib::Client>(sim_->origin());
-        client_->set_url_encode(false);
-        client_->set_read_timeout(60, 0);
+        client_ = makeSimClient(*sim_);
     }
 
     // A clean exit also means no sanitizer report from the simulator.
@@ -494,18 +497,13 @@ TEST_F(Sim, RequestLogHoldsTheRawTargetHeadersInOrderAndBody) {
     rawExchange(sim_->port(), "GET " + listTarget("%2Fmy+docs%2Fit's+here") +
                                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
 
-    const auto lines = readLines(logPath());
-    ASSERT_EQ(lines.size(), 2U);
-    const auto first = parse(lines[0]);
-    ASSERT_TRUE(first.IsObject()) << lines[0];
-    EXPECT_EQ(first["seq"].GetInt(), 1);
-    EXPECT_EQ(first["method"].GetString(), std::string("POST"));
-    EXPECT_EQ(first["target"].GetString(), target);
-    EXPECT_EQ(first["body"].GetString(), body);
-    std::vector<std::pair<std::string, std::string>> got;
-    for (const auto& h : first["headers"].GetArray()) {
-        got.emplace_back(h[0].GetString(), h[1].GetString());
-    }
+    const auto logged = readRequestLog(logPath());
+    ASSERT_EQ(logged.size(), 2U);
+    const auto& first = logged[0];
+    EXPECT_EQ(first.seq, 1U);
+    EXPECT_EQ(first.method, "POST");
+    EXPECT_EQ(first.target, target);
+    EXPECT_EQ(first.body, body);
     const std::vector<std::pair<std::string, std::string>> sent{
         {"Host", "127.0.0.1:" + std::to_string(sim_->port())},
         {"Cookie", SimProcess::loginCookieHeader()},
@@ -516,10 +514,11 @@ TEST_F(Sim, RequestLogHoldsTheRawTargetHeadersInOrderAndBody) {
         {"Content-Length", std::to_string(body.size())},
         {"Connection", "close"},
     };
-    EXPECT_EQ(got, sent);
-    const auto second = parse(lines[1]);
-    EXPECT_EQ(second["target"].GetString(), listTarget("%2Fmy+docs%2Fit's+here"));
-    EXPECT_EQ(second["body"].GetString(), std::string());
+    EXPECT_EQ(first.headers, sent);
+    EXPECT_EQ(first.header("ZETA"), "last");
+    EXPECT_EQ(logged[1].target, listTarget("%2Fmy+docs%2Fit's+here"));
+    EXPECT_EQ(logged[1].body, "");
+    EXPECT_EQ(requestsTo(logged, "/api/list").size(), 1U);
 }
 
 TEST_F(Sim, RequestLogKeepsBodiesThatAreNotUtf8) {
@@ -532,6 +531,7 @@ TEST_F(Sim, RequestLogKeepsBodiesThatAreNotUtf8) {
     ASSERT_TRUE(doc.IsObject()) << lines[0];
     EXPECT_TRUE(doc["body"].IsNull());
     EXPECT_EQ(doc["body_base64"].GetString(), std::string("eD2y4srU"));
+    EXPECT_EQ(readRequestLog(logPath())[0].body, body);
 }
 
 TEST_F(Sim, KeptAliveConnectionsServeManyRequests) {
