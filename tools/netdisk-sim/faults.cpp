@@ -114,23 +114,23 @@ const char* endpointName(Endpoint endpoint) {
     return "?";
 }
 
-std::optional<FaultRule> parseFaultSpec(std::string_view spec, std::string& error) {
+std::optional<FaultRule> parseFaultText(std::string_view text, std::string& error) {
     FaultRule rule;
-    const std::size_t colon = spec.find(':');
+    const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
         error = "expected ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID], got \"" +
-                std::string(spec) + "\"";
+                std::string(text) + "\"";
         return std::nullopt;
     }
-    const auto endpoint = endpointFromName(spec.substr(0, colon));
+    const auto endpoint = endpointFromName(text.substr(0, colon));
     if (!endpoint) {
-        error = "unknown endpoint \"" + std::string(spec.substr(0, colon)) + "\"";
+        error = "unknown endpoint \"" + std::string(text.substr(0, colon)) + "\"";
         return std::nullopt;
     }
     rule.endpoint = *endpoint;
     bool hasValue = false;
     bool first = true;
-    std::string_view rest = spec.substr(colon + 1);
+    std::string_view rest = text.substr(colon + 1);
     while (!rest.empty() || first) {
         const std::size_t comma = rest.find(',');
         const std::string_view item = rest.substr(0, comma);

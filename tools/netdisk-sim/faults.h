@@ -34,7 +34,7 @@ struct FaultRule {
 };
 
 // ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID]
-std::optional<FaultRule> parseFaultSpec(std::string_view spec, std::string& error);
+std::optional<FaultRule> parseFaultText(std::string_view text, std::string& error);
 // {"endpoint": "share", "kind": "errno", "value": 115, "fs_id": 123, "after": 0, "times": 1}
 std::optional<FaultRule> parseFaultJson(const rapidjson::Value& value, std::string& error);
 void writeFaultJson(JsonWriter& w, const FaultRule& rule);

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     options.loginCookie = kDefaultLoginCookie;
     std::int64_t fixedTime = -1;
     std::string logFile;
-    std::vector<std::string> faultSpecs;
+    std::vector<std::string> faultRules;
     std::vector<std::string> shareErrnos;
     std::vector<std::string> delays;
     bool quiet = false;
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     app.add_option("--home-style", options.homeStyle,
                    "How the home page carries the tokens: mset, yundata or none")
         ->check(CLI::IsMember({"mset", "yundata", "none"}));
-    app.add_option("--fault", faultSpecs,
+    app.add_option("--fault", faultRules,
                    "ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID] (repeatable)");
     app.add_option("--share-errno", shareErrnos,
                    "FSID=ERRNO: /share/set refuses that item with ERRNO (repeatable)");
@@ -123,11 +123,11 @@ int main(int argc, char** argv) {
         return 2;
     };
 
-    for (const std::string& spec : faultSpecs) {
+    for (const std::string& text : faultRules) {
         std::string error;
-        const auto rule = parseFaultSpec(spec, error);
+        const auto rule = parseFaultText(text, error);
         if (!rule) {
-            return fail("--fault " + spec + ": " + error);
+            return fail("--fault " + text + ": " + error);
         }
         options.faults.push_back(*rule);
     }
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         const auto rule =
             eq == std::string::npos
                 ? std::nullopt
-                : parseFaultSpec(
+                : parseFaultText(
                       "share:errno=" + item.substr(eq + 1) +
                           (item.substr(0, eq) == "*" ? "" : ",fs_id=" + item.substr(0, eq)),
                       error);
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         const auto rule =
             eq == std::string::npos
                 ? std::nullopt
-                : parseFaultSpec(item.substr(0, eq) + ":delay=" + item.substr(eq + 1), error);
+                : parseFaultText(item.substr(0, eq) + ":delay=" + item.substr(eq + 1), error);
         if (!rule) {
             return fail("--delay " + item + ": expected ENDPOINT=MS" +
                         (error.empty() ? std::string() : " (" + error + ")"));

@@ -201,19 +201,19 @@ RenameResult Tree::rename(std::string_view path, std::string_view newName) {
 
 namespace {
 
-struct Spec {
+struct Planned {
     std::string name;
     bool isDir = false;
     std::uint64_t fsId = 0;
     std::uint64_t size = 0;
     const char* md5 = nullptr;
     std::int64_t age = 0; // seconds before the base time
-    std::vector<Spec> children;
+    std::vector<Planned> children;
 };
 
-Spec file(std::string name, std::uint64_t fsId, std::uint64_t size, std::int64_t age,
-          const char* md5 = nullptr) {
-    Spec s;
+Planned file(std::string name, std::uint64_t fsId, std::uint64_t size, std::int64_t age,
+             const char* md5 = nullptr) {
+    Planned s;
     s.name = std::move(name);
     s.fsId = fsId;
     s.size = size;
@@ -222,8 +222,9 @@ Spec file(std::string name, std::uint64_t fsId, std::uint64_t size, std::int64_t
     return s;
 }
 
-Spec folder(std::string name, std::uint64_t fsId, std::int64_t age, std::vector<Spec> children) {
-    Spec s;
+Planned folder(std::string name, std::uint64_t fsId, std::int64_t age,
+               std::vector<Planned> children) {
+    Planned s;
     s.name = std::move(name);
     s.isDir = true;
     s.fsId = fsId;
@@ -236,7 +237,7 @@ Spec folder(std::string name, std::uint64_t fsId, std::int64_t age, std::vector<
 
 Tree Tree::makeDefault() {
     static const char* const kSameContent = "6f1ed002ab5595859014ebf0951522d9";
-    const std::vector<Spec> top{
+    const std::vector<Planned> top{
         folder("A", 386517923450918ULL, 600,
                {
                    folder("B", 521736498120347ULL, 700,
@@ -265,9 +266,9 @@ Tree Tree::makeDefault() {
         file("readme.txt", 437082514972306ULL, 1234, 1400),
     };
     Tree tree;
-    std::function<void(std::uint64_t, const std::vector<Spec>&)> addAll =
-        [&](std::uint64_t parent, const std::vector<Spec>& specs) {
-            for (const Spec& s : specs) {
+    std::function<void(std::uint64_t, const std::vector<Planned>&)> addAll =
+        [&](std::uint64_t parent, const std::vector<Planned>& planned) {
+            for (const Planned& s : planned) {
                 Entry e;
                 e.fsId = s.fsId;
                 e.name = s.name;
