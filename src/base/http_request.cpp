@@ -4,9 +4,11 @@
 #include "base/text.h"
 
 #include <array>
+#include <cstdlib>
 #include <curl/curl.h>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -106,7 +108,7 @@ std::string prepareUrl(std::string_view url) {
     return out;
 }
 
-// Step 9: the default lines a block lacks, appended in a fixed order.
+// The default lines a block lacks, appended in a fixed order.
 // The Referer names the URL as it goes on the wire, so that a URL carrying
 // a line break cannot add header lines of its own.
 std::string completeHeaderBlock(std::string_view block, std::string_view url, int method) {
@@ -161,7 +163,7 @@ private:
     bool ok_ = true;
 };
 
-// Steps 12 and 13: the Cookie header, then the block's lines.
+// The Cookie header first, then the block's lines in their order.
 void buildHeaderList(HeaderList& list, const std::string* cookies, std::string_view headerText) {
     if (cookies != nullptr) {
         const std::string_view value = trimBlanks(*cookies);
@@ -308,6 +310,93 @@ Status useExtraCaFile(CURL* easy, std::string& cachedPath, std::string& cachedBu
     return {};
 }
 
+// The method word, and the body when there is one. Methods other than GET,
+// POST and HEAD go out as a custom request carrying the body as given.
+void setMethodAndBody(CURL* easy, int method, const std::string& body) {
+    const std::string_view methodWord = methodWords[static_cast<std::size_t>(method)];
+    switch (static_cast<HttpMethod>(method)) {
+    case HttpMethod::Get:
+        if (body.empty())
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        break;
+    case HttpMethod::Post:
+        // A plain POST (not a custom one) so that a 301/302/303 answer turns
+        // it into a GET, as browsers do.
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+        break;
+    case HttpMethod::Head:
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        break;
+    default:
+        break;
+    }
+    if (method != static_cast<int>(HttpMethod::Post) &&
+        method != static_cast<int>(HttpMethod::Head) &&
+        (method != static_cast<int>(HttpMethod::Get) || !body.empty())) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodWord.data());
+        if (!body.empty()) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+        }
+    }
+}
+
+// Drives the transfer on the client's multi handle rather than with
+// curl_easy_perform, whose internal wait only looks at progress about once a
+// second: a stop request wakes the poll at once, so an exchange is abandoned
+// within moments however long the server stays silent.
+Status runTransfer(CURL* easy, CURLM* multi, const std::stop_token& stopToken,
+                   const char* errorText) {
+    CURLMcode multiResult = curl_multi_add_handle(multi, easy);
+    if (multiResult != CURLM_OK)
+        return Error{curl_multi_strerror(multiResult), static_cast<int>(multiResult)};
+
+    CURLcode result = CURLE_OK;
+    bool cancelled = false;
+    bool finished = false;
+    {
+        std::stop_callback wake(stopToken, [multi] { curl_multi_wakeup(multi); });
+        int running = 1;
+        while (true) {
+            if (stopToken.stop_requested()) {
+                cancelled = true;
+                break;
+            }
+            multiResult = curl_multi_perform(multi, &running);
+            if (multiResult != CURLM_OK || running == 0)
+                break;
+            multiResult = curl_multi_poll(multi, nullptr, 0, pollCeilingMs, nullptr);
+            if (multiResult != CURLM_OK)
+                break;
+        }
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+            result = message->data.result;
+            finished = true;
+        }
+    }
+    // Removing a transfer that is still running closes its connection; a
+    // finished one leaves the connection in the cache for the next request.
+    curl_multi_remove_handle(multi, easy);
+
+    if (cancelled)
+        return Error{"the exchange was cancelled", static_cast<int>(CURLE_ABORTED_BY_CALLBACK)};
+    if (multiResult != CURLM_OK)
+        return Error{curl_multi_strerror(multiResult), static_cast<int>(multiResult)};
+    if (!finished)
+        return Error{"the exchange ended without a result", 0};
+    if (result != CURLE_OK)
+        return Error{errorText[0] != '\0' ? std::string(errorText)
+                                          : std::string(curl_easy_strerror(result)),
+                     static_cast<int>(result)};
+    return {};
+}
+
 } // namespace
 
 HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions& options) {
@@ -327,9 +416,9 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
     curl_easy_reset(easy);
 
     const int method = (options.method < 0 || options.method > 7) ? 0 : options.method;
-    const std::string_view methodWord = methodWords[static_cast<std::size_t>(method)];
 
-    // Step 12's rewrite of the caller's text comes before anything is sent.
+    // A "Cookie:" pasted into the text is removed from the caller's own text,
+    // before anything is sent.
     if (options.cookies != nullptr && !options.cookies->empty() &&
         findIgnoreCase(*options.cookies, "Cookie:") != std::string::npos)
         *options.cookies = removeAllIgnoreCase(*options.cookies, "Cookie:");
@@ -393,87 +482,19 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
         }
     }
 
-    if (!options.caFile.empty())
-        outcome = useExtraCaFile(easy, handles.caFile, handles.caBundle, options.caFile);
+    const std::string caFile = options.caFile.empty() ? defaultCaFile() : options.caFile;
+    if (!caFile.empty())
+        outcome = useExtraCaFile(easy, handles.caFile, handles.caBundle, caFile);
 
-    switch (static_cast<HttpMethod>(method)) {
-    case HttpMethod::Get:
-        if (body.empty())
-            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-        break;
-    case HttpMethod::Post:
-        // A plain POST (not a custom one) so that a 301/302/303 answer turns
-        // it into a GET, as browsers do.
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
-        break;
-    case HttpMethod::Head:
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-        break;
-    default:
-        break;
-    }
-    if (method != static_cast<int>(HttpMethod::Post) &&
-        method != static_cast<int>(HttpMethod::Head) &&
-        (method != static_cast<int>(HttpMethod::Get) || !body.empty())) {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodWord.data());
-        if (!body.empty()) {
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
-        }
-    }
+    setMethodAndBody(easy, method, body);
 
     if (!headers.ok())
         outcome = Error{"out of memory while building the request headers", 0};
     if (options.stopToken.stop_requested())
         outcome = Error{"the exchange was cancelled", static_cast<int>(CURLE_ABORTED_BY_CALLBACK)};
 
-    if (outcome) {
-        CURLcode result = CURLE_OK;
-        bool cancelled = false;
-        bool finished = false;
-        CURLMcode multiResult = curl_multi_add_handle(multi, easy);
-        if (multiResult == CURLM_OK) {
-            // A stop request wakes the poll below at once, so an exchange is
-            // abandoned within moments however long the server stays silent.
-            std::stop_callback wake(options.stopToken, [multi] { curl_multi_wakeup(multi); });
-            int running = 1;
-            while (true) {
-                if (options.stopToken.stop_requested()) {
-                    cancelled = true;
-                    break;
-                }
-                multiResult = curl_multi_perform(multi, &running);
-                if (multiResult != CURLM_OK || running == 0)
-                    break;
-                multiResult = curl_multi_poll(multi, nullptr, 0, pollCeilingMs, nullptr);
-                if (multiResult != CURLM_OK)
-                    break;
-            }
-            int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-                if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-                    result = message->data.result;
-                    finished = true;
-                }
-            }
-            curl_multi_remove_handle(multi, easy);
-        }
-        if (cancelled) {
-            outcome =
-                Error{"the exchange was cancelled", static_cast<int>(CURLE_ABORTED_BY_CALLBACK)};
-        } else if (multiResult != CURLM_OK) {
-            outcome = Error{curl_multi_strerror(multiResult), static_cast<int>(multiResult)};
-        } else if (!finished) {
-            outcome = Error{"the exchange ended without a result", 0};
-        } else if (result != CURLE_OK) {
-            outcome = Error{errorText[0] != '\0' ? std::string(errorText)
-                                                 : std::string(curl_easy_strerror(result)),
-                            static_cast<int>(result)};
-        }
-    }
+    if (outcome)
+        outcome = runTransfer(easy, multi, options.stopToken, errorText);
 
     if (outcome) {
         long code = 0;
@@ -485,7 +506,7 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
         response.outcome = std::move(outcome);
     }
 
-    // Step 16 runs whatever happened, so a failed exchange still hands the
+    // The merge runs whatever happened, so a failed exchange still hands the
     // caller back a re-normalised cookie text.
     const std::string collected = collectSetCookies(response.headers);
     if (options.mergeCookies && options.cookies != nullptr) {
@@ -501,6 +522,48 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
     if (options.status != nullptr)
         *options.status = response.status;
     return response;
+}
+
+namespace {
+
+std::mutex& defaultCaFileMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::string& defaultCaFileStorage() {
+    static std::string path;
+    return path;
+}
+
+} // namespace
+
+void setDefaultCaFile(std::string path) {
+    std::lock_guard lock(defaultCaFileMutex());
+    defaultCaFileStorage() = std::move(path);
+}
+
+std::string defaultCaFile() {
+    std::lock_guard lock(defaultCaFileMutex());
+    return defaultCaFileStorage();
+}
+
+Expected<std::string> resolveCaFile(std::optional<std::string_view> commandLineValue) {
+    std::string path;
+    std::string source;
+    if (commandLineValue) {
+        path = std::string(*commandLineValue);
+        source = "--ca-file";
+    } else if (const char* value = std::getenv(caFileEnvironmentVariable.data());
+               value != nullptr && *value != '\0') {
+        path = value;
+        source = std::string(caFileEnvironmentVariable);
+    } else {
+        return std::string();
+    }
+    if (auto contents = readWholeFile(path); !contents)
+        return Error{source + ": " + contents.error().message, 0};
+    return path;
 }
 
 std::string_view httpMethodWord(int code) {

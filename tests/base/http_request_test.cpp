@@ -676,6 +676,30 @@ TEST(HttpTls, ReusedClientDoesNotCarryTheExtraCaOver) {
     EXPECT_FALSE(HttpRequest::perform(server.url(), options).outcome);
 }
 
+TEST(HttpTls, DefaultCaFileServesRequestsThatNameNone) {
+    SelfSignedServer server;
+    ASSERT_TRUE(server.ready());
+    setDefaultCaFile(server.certFile());
+    const HttpResponse trusted = HttpRequest::perform(server.url());
+    setDefaultCaFile("");
+    EXPECT_EQ(trusted.body, "over tls");
+    EXPECT_FALSE(HttpRequest::perform(server.url()).outcome);
+}
+
+TEST(HttpTls, ResolveCaFileFromCommandLineOrEnvironment) {
+    SelfSignedServer server;
+    ASSERT_TRUE(server.ready());
+    ::setenv("VANTOREL_CA_FILE", server.certFile().c_str(), 1);
+    EXPECT_EQ(*resolveCaFile(std::nullopt), server.certFile());
+    const auto missing = resolveCaFile("/nonexistent/ca.pem");
+    ASSERT_FALSE(missing);
+    EXPECT_THAT(missing.error().message, HasSubstr("--ca-file"));
+    ::setenv("VANTOREL_CA_FILE", "/nonexistent/ca.pem", 1);
+    EXPECT_FALSE(resolveCaFile(std::nullopt));
+    ::unsetenv("VANTOREL_CA_FILE");
+    EXPECT_EQ(*resolveCaFile(std::nullopt), "");
+}
+
 TEST(HttpTls, MissingCaFileIsAReportedFailure) {
     SelfSignedServer server;
     ASSERT_TRUE(server.ready());
