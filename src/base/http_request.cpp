@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <curl/curl.h>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <utility>
