@@ -1,0 +1,70 @@
+#pragma once
+
+// The netdisk service is reached at one origin (scheme and host, no path).
+// Every request URL, the Host, Origin and Referer header lines, the browser's
+// start address and the share run's success test derive from it. The real
+// service is the default; tests and the demo point it at the simulated
+// service on the loopback interface.
+
+#include "base/expected.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantorel {
+
+class ServiceOrigin {
+public:
+    // The real service.
+    ServiceOrigin();
+
+    // Accepts "http://" or "https://" followed by a host name, an IPv4
+    // address or a bracketed IPv6 address, and an optional port; a single
+    // trailing "/" is tolerated. Scheme and host are folded to lower case and
+    // a default port is dropped, so equal origins read as equal texts.
+    static Expected<ServiceOrigin> parse(std::string_view text);
+
+    // "https://pan.baidu.com"
+    const std::string& text() const noexcept { return text_; }
+    // "https" or "http"
+    const std::string& scheme() const noexcept { return scheme_; }
+    // The host as the Host header names it: with ":port" when the origin
+    // has a port other than the scheme's default.
+    std::string host() const;
+    // The host alone, without a port (brackets kept for IPv6).
+    const std::string& hostName() const noexcept { return hostName_; }
+    // The port, or nothing when the scheme's default applies.
+    std::optional<int> port() const noexcept { return port_; }
+
+    // The origin followed by a path (and query) that starts with "/".
+    std::string url(std::string_view pathAndQuery) const;
+    // The service's home page: the origin followed by "/disk/home?".
+    std::string homePageUrl() const;
+
+    friend bool operator==(const ServiceOrigin& a, const ServiceOrigin& b) {
+        return a.text_ == b.text_;
+    }
+
+private:
+    std::string text_;
+    std::string scheme_;
+    std::string hostName_;
+    std::optional<int> port_;
+};
+
+inline constexpr std::string_view defaultServiceOriginText = "https://pan.baidu.com";
+inline constexpr std::string_view serviceOriginEnvironmentVariable = "VANTOREL_ORIGIN";
+
+// The origin a front end starts with: the command-line value when given,
+// else the environment variable VANTOREL_ORIGIN when set and not empty, else
+// the real service. An invalid value is an error naming where it came from.
+Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> commandLineValue);
+
+// The process-wide origin for code that is not handed one explicitly. The
+// front ends set it once at start, before any worker thread runs; reading is
+// safe from any thread.
+ServiceOrigin currentServiceOrigin();
+void setCurrentServiceOrigin(ServiceOrigin origin);
+
+} // namespace vantorel
