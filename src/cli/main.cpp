@@ -1,12 +1,138 @@
-#include <CLI/CLI.hpp>
+// vantorel-cli: the share engine without a window, for servers, scripts and
+// schedules. The login comes as a cookie text.
 
-#include <iostream>
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <cstdio>
+
+using namespace vantorel::cli;
+
+namespace {
+
+void addLoginOptions(CLI::App& command, LoginOptions& login) {
+    auto* cookies = command.add_option(
+        "--cookies", login.cookies,
+        "Login cookie text (name=value joined by \"; \"); default: $VANTOREL_COOKIES");
+    auto* file = command
+                     .add_option("--cookie-file", login.cookieFile,
+                                 "File holding a cookie text or a Netscape cookies.txt export")
+                     ->check(CLI::ExistingFile);
+    cookies->excludes(file);
+}
+
+void addFilterOptions(CLI::App& command, RecordQuery& query) {
+    auto* failed = command.add_flag("--failed", query.failed, "Only failed attempts");
+    auto* shared = command.add_flag("--shared", query.shared, "Only shared items");
+    failed->excludes(shared);
+    command.add_option("--user", query.user, "Only records of this netdisk user");
+    command.add_option("--name", query.name, "Original or new name contains TEXT");
+    command.add_option("--since", query.since, "Shared on or after YYYY-MM-DD");
+    command.add_option("--until", query.until, "Shared on or before YYYY-MM-DD");
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+
     CLI::App app{"Vantorel: create Baidu Netdisk share links in bulk and keep a ledger of them",
                  "vantorel-cli"};
     app.set_version_flag("--version", "vantorel-cli " VANTOREL_VERSION);
-    CLI11_PARSE(app, argc, argv);
-    std::cout << app.help();
-    return 0;
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    GlobalOptions global;
+    global.argv0 = argc > 0 ? argv[0] : nullptr;
+    app.add_option("--data-dir", global.dataDir,
+                   "Where linkledger.db and set.ini live (env VANTOREL_DATA_DIR)");
+    app.add_option("--origin", global.origin,
+                   "Service origin (env VANTOREL_ORIGIN), default https://pan.baidu.com");
+    app.add_option("--ca-file", global.caFile, "Extra CA certificates, PEM (env VANTOREL_CA_FILE)");
+
+    int status = exit_status::completed;
+
+    ShareCommand share;
+    auto* shareCmd = app.add_subcommand("share", "Share a folder or a selection of items");
+    addLoginOptions(*shareCmd, share.login);
+    auto* path =
+        shareCmd->add_option("--path", share.path, "Netdisk folder to share, e.g. /docs/2021");
+    auto* selection = shareCmd
+                          ->add_option("--selection", share.selectionFile,
+                                       "File holding a JSON array of selected items")
+                          ->check(CLI::ExistingFile);
+    path->excludes(selection);
+    shareCmd->add_option("--set", share.overrides,
+                         "Override one set.ini key for this run: KEY=VALUE (repeatable)");
+    shareCmd->callback([&] {
+        if (!share.path && !share.selectionFile)
+            throw CLI::RequiredError("--path or --selection");
+        status = runShare(global, share);
+    });
+
+    LoginOptions whoamiLogin;
+    auto* whoami = app.add_subcommand("whoami", "Print the netdisk user name of the login");
+    addLoginOptions(*whoami, whoamiLogin);
+    whoami->callback([&] { status = runWhoami(global, whoamiLogin); });
+
+    auto* records = app.add_subcommand("records", "List, export and delete ledger records");
+    records->require_subcommand(1);
+
+    RecordQuery listQuery;
+    std::string listFormat = "tsv";
+    auto* list = records->add_subcommand("list", "Print the ledger's records in id order");
+    list->add_option("--format", listFormat, "tsv (default), csv or json")
+        ->check(CLI::IsMember({"tsv", "csv", "json"}));
+    addFilterOptions(*list, listQuery);
+    list->callback([&] { status = runRecordsList(global, listQuery, listFormat); });
+
+    RecordQuery exportQuery;
+    std::string exportFile;
+    std::string exportFormat;
+    std::string exportColumns;
+    auto* exportCmd = records->add_subcommand("export", "Write records to a CSV or text file");
+    exportCmd->add_option("FILE", exportFile, "File to write")->required();
+    exportCmd->add_option("--format", exportFormat, "csv (default) or txt")
+        ->check(CLI::IsMember({"csv", "txt"}));
+    exportCmd->add_option("--columns", exportColumns, "Columns to write, e.g. id,path,sharelink");
+    addFilterOptions(*exportCmd, exportQuery);
+    exportCmd->callback([&] {
+        status = runRecordsExport(global, exportQuery, exportFile, exportFormat, exportColumns);
+    });
+
+    std::vector<std::int64_t> deleteIds;
+    auto* deleteCmd = records->add_subcommand("delete", "Delete records by id");
+    deleteCmd->add_option("ID", deleteIds, "Record ids")->required();
+    deleteCmd->callback([&] { status = runRecordsDelete(global, deleteIds); });
+
+    std::optional<std::string> confirm;
+    auto* clear = records->add_subcommand("clear", "Delete every record and restart ids at 1");
+    clear->add_option("--confirm", confirm, "The confirmation word, instead of asking for it");
+    clear->callback([&] { status = runRecordsClear(global, confirm); });
+
+    auto* settings = app.add_subcommand("settings", "Show or change the share settings");
+    settings->require_subcommand(1);
+    settings->add_subcommand("show", "Print set.ini's path, its keys and the effective options")
+        ->callback([&] { status = runSettingsShow(global); });
+    std::string key;
+    std::string value;
+    auto* set = settings->add_subcommand("set", "Write one key of set.ini");
+    set->add_option("KEY", key, "A set.ini key, e.g. time")->required();
+    set->add_option("VALUE", value, "Its new value")->required();
+    set->callback([&] { status = runSettingsSet(global, key, value); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return exit_status::usage;
+    }
+    return status;
 }

@@ -1,0 +1,445 @@
+#include "cli/commands.h"
+
+#include "base/codecs.h"
+#include "base/data_dir.h"
+#include "base/http_request.h"
+#include "base/service_origin.h"
+#include "base/text.h"
+#include "cli/cli_browser.h"
+#include "cli/interrupt.h"
+#include "cli/progress.h"
+#include "cli/table_output.h"
+#include "netdisk/cookie_file.h"
+#include "netdisk/netdisk_client.h"
+#include "records/record_store.h"
+#include "settings/settings_form.h"
+#include "share/share_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vantorel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void report(std::string_view message) {
+    std::fprintf(stderr, "vantorel-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+Expected<fs::path> dataDirectory(const GlobalOptions& global) {
+    return resolveDataDir(global.dataDir, global.argv0);
+}
+
+Expected<ConnectionSettings> connectionSettings(const GlobalOptions& global) {
+    std::optional<std::string_view> originText;
+    if (global.origin)
+        originText = *global.origin;
+    auto origin = resolveServiceOrigin(originText);
+    if (!origin)
+        return origin.error();
+    std::optional<std::string_view> caText;
+    if (global.caFile)
+        caText = *global.caFile;
+    auto caFile = resolveCaFile(caText);
+    if (!caFile)
+        return caFile.error();
+    return ConnectionSettings{.origin = std::move(*origin), .caFile = std::move(*caFile)};
+}
+
+Expected<std::string> readWholeFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return Error{"cannot read " + file.string()};
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad())
+        return Error{"cannot read " + file.string()};
+    return content.str();
+}
+
+// The login is the user's; the text itself must never reach a message.
+Expected<std::string> loginCookies(const LoginOptions& login, std::string_view host) {
+    if (login.cookies)
+        return *login.cookies;
+    if (login.cookieFile) {
+#ifndef _WIN32
+        struct stat info {};
+        if (::stat(login.cookieFile->c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)))
+            report("warning: " + login.cookieFile->string() +
+                   " can be read by other users; it holds your login (chmod 600 it)");
+#endif
+        auto content = readWholeFile(*login.cookieFile);
+        if (!content)
+            return content.error();
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        auto text = cookieTextFromFile(*content, host, now);
+        if (!text)
+            return Error{login.cookieFile->string() + ": " + text.error().message};
+        return text;
+    }
+    if (const char* env = std::getenv("VANTOREL_COOKIES"); env && *env)
+        return std::string(env);
+    return std::string();
+}
+
+Expected<ShareOptions> shareOptions(const fs::path& dir,
+                                    const std::vector<std::string>& overrides) {
+    auto form = loadSettingsForm(settingsFilePath(dir));
+    if (!form)
+        return form.error();
+    for (const std::string& assignment : overrides)
+        if (auto applied = applySettingOverride(*form, assignment); !applied)
+            return applied.error();
+    return collectShareOptions(*form);
+}
+
+Status openLedger(RecordStore& ledger, const fs::path& dir) {
+    if (auto opened = ledger.openOrCreate(dir / kLedgerFileName); !opened)
+        return Error{std::string(kNoLedgerMessage) + opened.error().message};
+    return {};
+}
+
+int exitFor(const RunSummary& summary, bool interrupted) {
+    if (interrupted)
+        return exit_status::interrupted;
+    switch (summary.end) {
+    case RunEnd::Completed:
+        return exit_status::completed;
+    case RunEnd::QuotaReached:
+        return exit_status::quota;
+    case RunEnd::LedgerFailed:
+        return exit_status::ledger;
+    case RunEnd::Stopped:
+        return exit_status::interrupted;
+    }
+    return exit_status::failure;
+}
+
+constexpr std::array<std::string_view, 13> listedColumns = {
+    "id",        "isdir", "path", "beforename", "aftername", "sharelink", "password",
+    "sharetime", "size",  "MD5",  "pic",        "fid",       "username"};
+
+std::vector<std::string> rowOf(const ShareRecord& r) {
+    return {
+        std::to_string(r.id), r.isdir, r.path, r.beforename, r.aftername, r.sharelink, r.password,
+        r.sharetime,          r.size,  r.md5,  r.pic,        r.fid,       r.username};
+}
+
+RecordFilter filterOf(const RecordQuery& query) {
+    RecordFilter filter;
+    filter.link = query.failed   ? LinkState::Failed
+                  : query.shared ? LinkState::Shared
+                                 : LinkState::Any;
+    filter.username = query.user;
+    filter.nameContains = query.name;
+    filter.sharedFrom = query.since;
+    filter.sharedTo = query.until;
+    return filter;
+}
+
+// Opens the ledger of the data directory for a records command; prints why
+// not and gives the exit status when it cannot.
+std::optional<int> openForRecords(const GlobalOptions& global, RecordStore& ledger) {
+    auto dir = dataDirectory(global);
+    if (!dir) {
+        report(dir.error().message);
+        return exit_status::ledger;
+    }
+    if (auto opened = openLedger(ledger, *dir); !opened) {
+        report(opened.error().message);
+        return exit_status::ledger;
+    }
+    return std::nullopt;
+}
+
+Expected<Table> queryTable(RecordStore& ledger, const RecordQuery& query) {
+    auto rows = ledger.selectRecords(filterOf(query));
+    if (!rows)
+        return rows.error();
+    Table table;
+    table.columns.assign(listedColumns.begin(), listedColumns.end());
+    table.numericColumns = {"id"};
+    table.rows.reserve(rows->size());
+    for (const ShareRecord& record : *rows)
+        table.rows.push_back(rowOf(record));
+    return table;
+}
+
+} // namespace
+
+int runShare(const GlobalOptions& global, const ShareCommand& command) {
+    InterruptWatcher interrupts; // before any thread starts, so all of them leave SIGINT to it
+
+    auto dir = dataDirectory(global);
+    if (!dir) {
+        report(dir.error().message);
+        return exit_status::ledger;
+    }
+    auto connection = connectionSettings(global);
+    if (!connection) {
+        report(connection.error().message);
+        return exit_status::usage;
+    }
+    auto options = shareOptions(*dir, command.overrides);
+    if (!options) {
+        report(options.error().message);
+        return exit_status::usage;
+    }
+    auto cookies = loginCookies(command.login, connection->origin.hostName());
+    if (!cookies) {
+        report(cookies.error().message);
+        return exit_status::usage;
+    }
+    std::string selection = "[]";
+    if (command.selectionFile) {
+        auto content = readWholeFile(*command.selectionFile);
+        if (!content) {
+            report(content.error().message);
+            return exit_status::usage;
+        }
+        selection = std::move(*content);
+        while (!selection.empty() && (selection.back() == '\n' || selection.back() == '\r'))
+            selection.pop_back();
+    }
+
+    RecordStore ledger;
+    if (auto opened = openLedger(ledger, *dir); !opened) {
+        report(opened.error().message);
+        return exit_status::ledger;
+    }
+
+    const std::string address = connection->origin.homePageUrl() + "#/all?vmode=list&path=" +
+                                percentEncodePath(command.path.value_or("/"));
+    CommandLineBrowser browser(std::move(*cookies), address, selection);
+    LoginContext login = gatherLoginContext(browser, *connection);
+    if (interrupts.interrupted())
+        return exit_status::interrupted;
+
+    ConsoleObserver observer(stdout, stderr, isatty(STDERR_FILENO) != 0);
+    const ConnectionSettings settings = *connection;
+    ShareRun run(ledger, observer, [settings](LoginContext& context, std::stop_token stop) {
+        return std::make_unique<NetdiskClient>(settings, context, std::move(stop));
+    });
+    interrupts.onInterrupt([&run] { run.requestStop(); });
+    // Declared after the run, so the watcher lets go of it before it is gone.
+    struct Release {
+        InterruptWatcher& watcher;
+        ~Release() { watcher.onInterrupt({}); }
+    } release{interrupts};
+
+    if (auto started = run.start(std::move(login), std::move(*options), settings.origin.hostName());
+        !started) {
+        report(started.error().message);
+        switch (static_cast<StartRefusal>(started.error().code)) {
+        case StartRefusal::NotLoggedIn:
+            return exit_status::notLoggedIn;
+        case StartRefusal::NoLedger:
+            return exit_status::ledger;
+        default:
+            return exit_status::failure;
+        }
+    }
+    run.wait();
+    return exitFor(run.summary(), interrupts.interrupted());
+}
+
+int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
+    auto connection = connectionSettings(global);
+    if (!connection) {
+        report(connection.error().message);
+        return exit_status::usage;
+    }
+    auto cookies = loginCookies(login, connection->origin.hostName());
+    if (!cookies) {
+        report(cookies.error().message);
+        return exit_status::usage;
+    }
+    const HomePageTokens tokens = fetchHomePageTokens(*connection, *cookies);
+    if (tokens.bdstoken.empty()) {
+        report(kNotLoggedInMessage);
+        return exit_status::notLoggedIn;
+    }
+    std::printf("%s\n", tokens.userName.c_str());
+    return exit_status::completed;
+}
+
+int runRecordsList(const GlobalOptions& global, const RecordQuery& query,
+                   const std::string& format) {
+    RecordStore ledger;
+    if (auto failed = openForRecords(global, ledger))
+        return *failed;
+    auto table = queryTable(ledger, query);
+    if (!table) {
+        report(table.error().message);
+        return exit_status::usage;
+    }
+    const TableFormat f = format == "csv"    ? TableFormat::Csv
+                          : format == "json" ? TableFormat::Json
+                                             : TableFormat::Tsv;
+    writeTable(std::cout, *table, f);
+    std::cout.flush();
+    return std::cout ? exit_status::completed : exit_status::failure;
+}
+
+int runRecordsExport(const GlobalOptions& global, const RecordQuery& query, const fs::path& file,
+                     const std::string& format, const std::string& columns) {
+    std::vector<std::size_t> picked;
+    for (const std::string& name : splitText(columns, ",")) {
+        const std::string_view wanted = trimBlanks(name);
+        std::size_t at = 0;
+        while (at < listedColumns.size() && !equalsIgnoreCase(listedColumns[at], wanted))
+            ++at;
+        if (at == listedColumns.size()) {
+            report("unknown column: " + std::string(wanted));
+            return exit_status::usage;
+        }
+        picked.push_back(at);
+    }
+    const bool text = format == "txt" || (format.empty() && file.extension() == ".txt");
+
+    RecordStore ledger;
+    if (auto failed = openForRecords(global, ledger))
+        return *failed;
+    auto table = queryTable(ledger, query);
+    if (!table) {
+        report(table.error().message);
+        return exit_status::usage;
+    }
+    if (!picked.empty()) {
+        Table narrowed;
+        for (std::size_t c : picked)
+            narrowed.columns.push_back(table->columns[c]);
+        for (const auto& row : table->rows) {
+            std::vector<std::string> cells;
+            for (std::size_t c : picked)
+                cells.push_back(row[c]);
+            narrowed.rows.push_back(std::move(cells));
+        }
+        *table = std::move(narrowed);
+    }
+
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        report("cannot write " + file.string());
+        return exit_status::failure;
+    }
+    if (text)
+        writeTsv(out, *table, false);
+    else
+        writeCsv(out, *table, true);
+    out.close();
+    if (!out) {
+        report("cannot write " + file.string());
+        return exit_status::failure;
+    }
+    std::fprintf(stderr, "%zu records written to %s\n", table->rows.size(), file.string().c_str());
+    return exit_status::completed;
+}
+
+int runRecordsDelete(const GlobalOptions& global, const std::vector<std::int64_t>& ids) {
+    RecordStore ledger;
+    if (auto failed = openForRecords(global, ledger))
+        return *failed;
+    auto deleted = ledger.deleteByIds(ids);
+    if (!deleted) {
+        report(deleted.error().message);
+        return exit_status::ledger;
+    }
+    std::printf("%zu\n", *deleted);
+    return exit_status::completed;
+}
+
+int runRecordsClear(const GlobalOptions& global, const std::optional<std::string>& confirm) {
+    constexpr std::string_view word = "删除所有分享记录";
+    std::string answer;
+    if (confirm) {
+        answer = *confirm;
+    } else {
+        std::fprintf(stderr, "确定,删除所有分享记录吗? 确定删除,请输入 \"%.*s\"\n",
+                     static_cast<int>(word.size()), word.data());
+        std::getline(std::cin, answer);
+        if (!answer.empty() && answer.back() == '\r')
+            answer.pop_back();
+    }
+    if (answer != word) {
+        report("the confirmation word did not match; nothing was deleted");
+        return exit_status::usage;
+    }
+    RecordStore ledger;
+    if (auto failed = openForRecords(global, ledger))
+        return *failed;
+    if (auto cleared = ledger.deleteAll(); !cleared) {
+        report(cleared.error().message);
+        return exit_status::ledger;
+    }
+    std::printf("删除成功\n");
+    return exit_status::completed;
+}
+
+int runSettingsShow(const GlobalOptions& global) {
+    auto dir = dataDirectory(global);
+    if (!dir) {
+        report(dir.error().message);
+        return exit_status::ledger;
+    }
+    const fs::path file = settingsFilePath(*dir);
+    auto form = loadSettingsForm(file);
+    if (!form) {
+        report(form.error().message);
+        return exit_status::usage;
+    }
+    std::printf("file: %s%s\n", file.string().c_str(),
+                fs::exists(file) ? "" : " (not yet written)");
+    for (const auto& [key, value] : settingsEntries(*form))
+        std::printf("%.*s=%s\n", static_cast<int>(key.size()), key.data(), value.c_str());
+
+    auto options = collectShareOptions(*form);
+    if (!options) {
+        report(options.error().message);
+        return exit_status::usage;
+    }
+    const auto item = [](auto items, int index) {
+        return index >= 0 && static_cast<std::size_t>(index) < items.size()
+                   ? std::string(items[static_cast<std::size_t>(index)])
+                   : std::string();
+    };
+    std::printf("\neffective options:\n");
+    std::printf("  share type:  %d  %s\n", options->shareType,
+                item(kShareTypeItems, options->shareType - 1).c_str());
+    std::printf("  daily limit: %d%s\n", options->dailyLimit,
+                options->dailyLimit <= 0 ? "  (no limit)" : "");
+    std::printf("  code:        %s\n",
+                options->password.empty() ? "(random per share)" : options->password.c_str());
+    std::printf("  interval:    %d s\n", options->intervalSeconds);
+    std::printf("  period:      \"%s\"  %s\n", options->period.c_str(),
+                item(kPeriodItems, form->periodIndex).c_str());
+    std::printf("  rename mode: %d\n", options->renameMode);
+    return exit_status::completed;
+}
+
+int runSettingsSet(const GlobalOptions& global, const std::string& key, const std::string& value) {
+    auto dir = dataDirectory(global);
+    if (!dir) {
+        report(dir.error().message);
+        return exit_status::ledger;
+    }
+    if (auto written = setSettingsKey(settingsFilePath(*dir), key, value); !written) {
+        report(written.error().message);
+        return exit_status::usage;
+    }
+    return exit_status::completed;
+}
+
+} // namespace vantorel::cli

@@ -1,0 +1,64 @@
+#pragma once
+
+// The commands of vantorel-cli over the core. Each returns the process exit
+// status.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel::cli {
+
+namespace exit_status {
+inline constexpr int completed = 0;
+inline constexpr int failure = 1;
+inline constexpr int usage = 2;
+inline constexpr int quota = 3;
+inline constexpr int notLoggedIn = 4;
+inline constexpr int ledger = 5;
+inline constexpr int interrupted = 130;
+} // namespace exit_status
+
+struct GlobalOptions {
+    std::optional<std::filesystem::path> dataDir;
+    std::optional<std::string> origin;
+    std::optional<std::string> caFile;
+    const char* argv0 = nullptr;
+};
+
+struct LoginOptions {
+    std::optional<std::string> cookies;
+    std::optional<std::filesystem::path> cookieFile;
+};
+
+struct ShareCommand {
+    LoginOptions login;
+    std::optional<std::string> path;
+    std::optional<std::filesystem::path> selectionFile;
+    std::vector<std::string> overrides; // KEY=VALUE
+};
+
+struct RecordQuery {
+    bool failed = false;
+    bool shared = false;
+    std::string user;
+    std::string name;
+    std::string since;
+    std::string until;
+};
+
+int runShare(const GlobalOptions& global, const ShareCommand& command);
+int runWhoami(const GlobalOptions& global, const LoginOptions& login);
+int runRecordsList(const GlobalOptions& global, const RecordQuery& query,
+                   const std::string& format);
+int runRecordsExport(const GlobalOptions& global, const RecordQuery& query,
+                     const std::filesystem::path& file, const std::string& format,
+                     const std::string& columns);
+int runRecordsDelete(const GlobalOptions& global, const std::vector<std::int64_t>& ids);
+int runRecordsClear(const GlobalOptions& global, const std::optional<std::string>& confirm);
+int runSettingsShow(const GlobalOptions& global);
+int runSettingsSet(const GlobalOptions& global, const std::string& key, const std::string& value);
+
+} // namespace vantorel::cli

@@ -1,0 +1,90 @@
+#include "cli/interrupt.h"
+
+#include <chrono>
+#include <csignal>
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <time.h>
+#endif
+
+namespace vantorel::cli {
+
+#ifndef _WIN32
+
+namespace {
+sigset_t interruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+} // namespace
+
+InterruptWatcher::InterruptWatcher() {
+    const sigset_t set = interruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    thread_ = std::jthread([this](std::stop_token stop) {
+        const sigset_t watched = interruptSignals();
+        while (!stop.stop_requested()) {
+            const timespec slice{0, 100'000'000};
+            if (sigtimedwait(&watched, nullptr, &slice) > 0) {
+                interrupted_ = true;
+                std::lock_guard lock(mutex_);
+                if (action_)
+                    action_();
+            }
+        }
+    });
+}
+
+InterruptWatcher::~InterruptWatcher() {
+    thread_.request_stop();
+    thread_.join();
+    const sigset_t set = interruptSignals();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+#else
+
+namespace {
+std::atomic<bool> signalled{false};
+extern "C" void onSignal(int) {
+    signalled = true;
+}
+} // namespace
+
+InterruptWatcher::InterruptWatcher() {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    thread_ = std::jthread([this](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (signalled.exchange(false)) {
+                interrupted_ = true;
+                std::lock_guard lock(mutex_);
+                if (action_)
+                    action_();
+            }
+        }
+    });
+}
+
+InterruptWatcher::~InterruptWatcher() {
+    thread_.request_stop();
+    thread_.join();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+#endif
+
+void InterruptWatcher::onInterrupt(std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    action_ = std::move(action);
+    if (interrupted_ && action_)
+        action_();
+}
+
+} // namespace vantorel::cli

@@ -1,0 +1,63 @@
+#pragma once
+
+// The service's web API over HTTP: the home page read for the login tokens,
+// the folder listing, share creation and rename.
+
+#include "base/http_request.h"
+#include "base/service_origin.h"
+#include "netdisk/login_context.h"
+#include "netdisk/netdisk_api.h"
+
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+namespace vantorel {
+
+struct HomePageTokens {
+    std::string userName;
+    std::string bdstoken;
+};
+
+// The user name and bdstoken of a home page: from the settings object passed
+// to "locals.mset(", or, when the page holds none, from the first quoted
+// "bdstoken" and "username" values in it.
+HomePageTokens readHomePageTokens(std::string_view page);
+
+// Where requests go and how they are checked.
+struct ConnectionSettings {
+    ServiceOrigin origin;
+    std::string caFile; // extra certificate authorities, PEM
+};
+
+// Requests the home page with the login's cookie text (which the request
+// rewrites) and reads the tokens from it.
+HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::string& cookieText,
+                                   std::stop_token stop = {});
+
+// Fills a login context from the browser side and one home-page request.
+// The selection text is taken exactly as the page script returns it.
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection);
+
+// The client a share run talks through. It keeps one connection alive for
+// all of its requests, sends and rewrites `login.cookieText`, and gives up a
+// request in flight when `stop` is requested.
+class NetdiskClient final : public NetdiskApi {
+public:
+    NetdiskClient(ConnectionSettings connection, LoginContext& login, std::stop_token stop = {});
+
+    Listing fetchListing(std::string_view dir) override;
+    ShareReply createShareLink(std::string_view period, std::string_view code,
+                               std::string_view fsId) override;
+    RenameReply renameItem(std::string_view path, std::string_view newName) override;
+
+private:
+    HttpResponse post(const std::string& url, std::string body);
+
+    ConnectionSettings connection_;
+    LoginContext& login_;
+    std::stop_token stop_;
+    HttpClient client_;
+};
+
+} // namespace vantorel
