@@ -7,7 +7,6 @@
 #include "records/record_store.h"
 #include "share/rename_rules.h"
 
-#include <atomic>
 #include <chrono>
 
 namespace vantorel {
@@ -18,7 +17,7 @@ struct ShareRun::Run {
     std::string serviceHost;
     WalkLists lists;
     RunSummary summary;
-    std::atomic<bool> finished{false};
+    bool finished = false; // under ShareRun::mutex_
 };
 
 namespace {
@@ -31,9 +30,10 @@ enum class Flow { Next, End };
 class Runner {
 public:
     Runner(RecordStore& ledger, ShareObserver& observer, NetdiskApi& api, LoginContext& login,
-           const ShareOptions& options, const std::string& serviceHost, std::stop_token stop)
+           const ShareOptions& options, const std::string& serviceHost, const PauseFunction& pause,
+           std::stop_token stop)
         : ledger_(ledger), observer_(observer), api_(api), login_(login), options_(options),
-          serviceHost_(serviceHost), stop_(std::move(stop)) {}
+          serviceHost_(serviceHost), pause_(pause), stop_(std::move(stop)) {}
 
     const RunSummary& summary() const { return summary_; }
 
@@ -209,9 +209,13 @@ private:
     Flow pause() {
         const auto interval =
             std::chrono::milliseconds(static_cast<std::int64_t>(options_.intervalSeconds) * 1000);
-        if (waitFor(stop_, interval) == WaitResult::Stopped)
-            return Flow::End;
-        return Flow::Next;
+        if (pause_)
+            pause_(stop_, interval);
+        else
+            waitFor(stop_, interval);
+        // The token, not the wait's result, decides: a stop that came during
+        // the wait ends the run as stopped either way.
+        return stopped() ? Flow::End : Flow::Next;
     }
 
     Flow ledgerFailed(const std::string& message) {
@@ -247,6 +251,7 @@ private:
     LoginContext& login_;
     const ShareOptions& options_;
     const std::string& serviceHost_;
+    const PauseFunction& pause_;
     RunSummary summary_;
     std::stop_token stop_;
     int successCount_ = 0;
@@ -255,8 +260,10 @@ private:
 
 } // namespace
 
-ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi)
-    : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)) {}
+ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi,
+                   PauseFunction pause)
+    : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)), pause_(std::move(pause)) {
+}
 
 ShareRun::~ShareRun() {
     stop();
@@ -271,9 +278,12 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
         worker_.join();
     if (login.bdstoken.empty())
         return Error{std::string(kNotLoggedInMessage), static_cast<int>(StartRefusal::NotLoggedIn)};
-    if (!ledger_.isOpen())
-        return Error{std::string(kNoLedgerMessage) + ledger_.path().string(),
+    if (!ledger_.isOpen()) {
+        // A store that is not open keeps no path (a failed open leaves none
+        // either), so the message says why rather than ending at the colon.
+        return Error{std::string(kNoLedgerMessage) + "the ledger is not open",
                      static_cast<int>(StartRefusal::NoLedger)};
+    }
 
     run_ = std::make_unique<Run>();
     run_->login = std::move(login);
@@ -281,31 +291,37 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
     run_->serviceHost = std::move(serviceHost);
     Run* run = run_.get();
     worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
+    workerId_ = worker_.get_id();
     return {};
 }
 
 void ShareRun::execute(std::stop_token stop, Run& run) {
+    RunSummary summary;
     {
         std::unique_ptr<NetdiskApi> api = makeApi_(run.login, stop);
-        Runner runner(ledger_, observer_, *api, run.login, run.options, run.serviceHost, stop);
+        Runner runner(ledger_, observer_, *api, run.login, run.options, run.serviceHost, pause_,
+                      stop);
         runner.run(run.lists);
+        summary = runner.summary();
         std::lock_guard lock(mutex_);
-        run.summary = runner.summary();
+        run.summary = summary;
     }
-    observer_.runFinished(run.summary);
-    run.finished = true;
+    observer_.runFinished(summary);
+    {
+        std::lock_guard lock(mutex_);
+        run.finished = true;
+    }
+    ended_.notify_all();
+}
+
+bool ShareRun::onWorkerThread() const {
+    return workerId_ == std::this_thread::get_id();
 }
 
 void ShareRun::stop() {
-    std::jthread worker;
-    {
-        std::lock_guard lock(mutex_);
-        worker_.request_stop();
-        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
-            worker = std::move(worker_);
-    }
-    if (worker.joinable())
-        worker.join();
+    requestStop();
+    wait();
+    joinWorker();
 }
 
 void ShareRun::requestStop() {
@@ -314,10 +330,17 @@ void ShareRun::requestStop() {
 }
 
 void ShareRun::wait() {
+    std::unique_lock lock(mutex_);
+    if (onWorkerThread())
+        return;
+    ended_.wait(lock, [this] { return !run_ || run_->finished; });
+}
+
+void ShareRun::joinWorker() {
     std::jthread worker;
     {
         std::lock_guard lock(mutex_);
-        if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+        if (worker_.joinable() && !onWorkerThread())
             worker = std::move(worker_);
     }
     if (worker.joinable())

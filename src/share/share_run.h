@@ -5,10 +5,13 @@
 // ledger row, one after another on a worker thread, with a pause after each.
 
 #include "base/expected.h"
+#include "base/wait.h"
 #include "netdisk/login_context.h"
 #include "settings/share_options.h"
 #include "share/folder_walk.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -89,9 +92,15 @@ public:
 using NetdiskApiFactory =
     std::function<std::unique_ptr<NetdiskApi>(LoginContext& login, std::stop_token stop)>;
 
+// The pause after each entry: waits `duration` unless `stop` is requested
+// first. Runs use waitFor; a test may count the pauses without waiting.
+using PauseFunction = std::function<WaitResult(std::stop_token stop, std::chrono::milliseconds)>;
+
 class ShareRun {
 public:
-    ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi);
+    // Without `pause` the run waits with waitFor.
+    ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi,
+             PauseFunction pause = {});
     ~ShareRun(); // stops a run still going
     ShareRun(const ShareRun&) = delete;
     ShareRun& operator=(const ShareRun&) = delete;
@@ -110,10 +119,12 @@ public:
     // Without a run it does nothing.
     void stop();
 
-    // Asks the run to end without waiting for it (safe from any thread).
+    // Asks the run to end without waiting for it (safe from any thread,
+    // also while another thread waits for the run).
     void requestStop();
 
-    // Waits until the run has ended.
+    // Waits until the run has ended (its runFinished call has returned).
+    // From the worker thread itself it returns at once.
     void wait();
 
     bool running() const;
@@ -122,13 +133,20 @@ public:
 private:
     struct Run;
     void execute(std::stop_token stop, Run& run);
+    bool onWorkerThread() const; // with mutex_ held
+    void joinWorker();
 
     RecordStore& ledger_;
     ShareObserver& observer_;
     NetdiskApiFactory makeApi_;
+    PauseFunction pause_;
     mutable std::mutex mutex_;
+    std::condition_variable ended_; // signalled when a run has finished
     std::unique_ptr<Run> run_;
+    // The worker stays here until it is joined, so that a stop request
+    // reaches it whoever is waiting for the run.
     std::jthread worker_;
+    std::thread::id workerId_;
 };
 
 } // namespace vantorel
