@@ -147,9 +147,20 @@ Status RecordStore::openOrCreate(const fs::path& path) {
     std::lock_guard lock(mutex_);
     (void)closeLocked();
     Status status = openLocked(path);
-    if (!status)
+    if (!status) {
         (void)closeLocked();
+        lastOpenError_ = status.error().message;
+    } else {
+        lastOpenError_.clear();
+    }
     return status;
+}
+
+std::string RecordStore::notOpenReason() const {
+    std::lock_guard lock(mutex_);
+    if (db_)
+        return {};
+    return lastOpenError_.empty() ? std::string("the ledger is not open") : lastOpenError_;
 }
 
 Status RecordStore::openLocked(const fs::path& path) {

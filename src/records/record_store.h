@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <mutex>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +54,10 @@ public:
 
     bool isOpen() const;
     std::filesystem::path path() const;
+
+    // Why the store is not open: the last failed open's message (path and
+    // reason), or a plain note when it was never opened or has been closed.
+    std::string notOpenReason() const;
 
     // Whether at least one row has this MD5 / fid. An empty key matches the
     // rows whose column is empty (folders and failed files for MD5), so such
@@ -94,6 +99,7 @@ private:
     mutable std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::filesystem::path path_;
+    std::string lastOpenError_;
     // Prepared once at open: the lookup before each share and the insert
     // after it are the hot path of a run over a large folder.
     sqlite3_stmt* findByMd5_ = nullptr;

@@ -279,9 +279,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
     if (login.bdstoken.empty())
         return Error{std::string(kNotLoggedInMessage), static_cast<int>(StartRefusal::NotLoggedIn)};
     if (!ledger_.isOpen()) {
-        // A store that is not open keeps no path (a failed open leaves none
-        // either), so the message says why rather than ending at the colon.
-        return Error{std::string(kNoLedgerMessage) + "the ledger is not open",
+        return Error{std::string(kNoLedgerMessage) + ledger_.notOpenReason(),
                      static_cast<int>(StartRefusal::NoLedger)};
     }
 

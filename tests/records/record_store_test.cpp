@@ -695,3 +695,15 @@ TEST_F(LedgerTest, SecondProcessWaitsForTheFileInsteadOfFailing) {
 }
 
 } // namespace
+
+TEST(RecordStoreNotOpen, SaysWhyItIsNotOpen) {
+    vantorel::RecordStore store;
+    EXPECT_EQ(store.notOpenReason(), "the ledger is not open");
+    const auto failed = store.openOrCreate("/nonexistent-dir-for-vantorel/linkledger.db");
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(store.notOpenReason(), failed.error().message);
+    EXPECT_NE(store.notOpenReason().find("/nonexistent-dir-for-vantorel/linkledger.db"),
+              std::string::npos);
+    ASSERT_TRUE(store.openOrCreate(":memory:"));
+    EXPECT_EQ(store.notOpenReason(), "");
+}
