@@ -82,13 +82,12 @@ private:
 
 Expected<std::unique_ptr<QWebEngineProfile>> makeBrowserProfile(const QString& dataDir) {
     if (dataDir.isEmpty()) {
-        return Error{"no data directory"};
+        return Error{"没有数据目录"};
     }
     const QString storage = QDir(dataDir).filePath(QStringLiteral("browser"));
     const QString cache = QDir(storage).filePath(QStringLiteral("cache"));
     if (!QDir().mkpath(storage) || !QDir().mkpath(cache)) {
-        return Error{"cannot create the browser's directory " +
-                     QDir::toNativeSeparators(storage).toStdString()};
+        return Error{"无法创建浏览器数据目录：" + QDir::toNativeSeparators(storage).toStdString()};
     }
     auto profile = std::make_unique<QWebEngineProfile>(QStringLiteral("vantorel"));
     profile->setPersistentStoragePath(storage);
@@ -107,7 +106,7 @@ Expected<std::unique_ptr<MainWindow>> MainWindow::load(ProgramState& state,
         return profile.error();
     }
     if (!state.origin.isValid() || state.origin.host().isEmpty()) {
-        return Error{"no service origin"};
+        return Error{"没有服务地址"};
     }
     return std::unique_ptr<MainWindow>(
         new MainWindow(state, controller, std::move(profile.value())));

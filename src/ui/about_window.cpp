@@ -93,10 +93,15 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent, fixedDialogFlags()) 
     text_->setFont(uiFont(20));
     text_->setWordWrap(true);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    text_->setTextFormat(Qt::PlainText);
     text_->setAttribute(Qt::WA_TranslucentBackground);
     text_->setStyleSheet(transparent);
-    text_->setText(aboutText());
+    // The CJK faces space their lines widely: at their natural spacing the
+    // last of the five wrapped lines would be cut off by the label's bottom.
+    // The blanks that indent the paragraph are kept as they are.
+    text_->setTextFormat(Qt::RichText);
+    text_->setText(
+        QStringLiteral("<p style=\"margin:0; line-height:90%; white-space:pre-wrap\">%1</p>")
+            .arg(aboutText().toHtmlEscaped()));
 
     info_ = new QLabel(this);
     info_->setObjectName(QStringLiteral("透明标签_信息"));
