@@ -454,11 +454,16 @@ QWebEnginePage* MainWindow::openPopup() {
     if (closing_) {
         return nullptr;
     }
+    // Until the page asks for a size of its own, the window gets one that
+    // stays on screen from one third of the way across and down.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize room =
+        screen != nullptr ? screen->availableGeometry().size() * 2 / 3 : kDefaultPopupSize;
     QWidget* parent = this;
     int left = 0;
     int top = 0;
-    int width = kDefaultPopupSize.width();
-    int height = kDefaultPopupSize.height();
+    int width = std::min(kDefaultPopupSize.width(), std::max(room.width(), 320));
+    int height = std::min(kDefaultPopupSize.height(), std::max(room.height(), 240));
     onNewWindowPlacement(parent, left, top, width, height);
 
     auto* popup = new PopupWindow(
