@@ -1,0 +1,57 @@
+#pragma once
+
+// The thread-safe face of the main window towards a share run. The worker
+// calls it from its own thread; every call is carried over to the UI thread,
+// and message() blocks the worker until the user has closed the box.
+
+#include "app/share_controller.h"
+
+#include <QObject>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vantorel::gui {
+
+class UiShareObserver final : public QObject, public ShareObserver {
+    Q_OBJECT
+public:
+    // `target` does the work and is only ever called on this object's thread
+    // (the thread that created it: the UI thread).
+    explicit UiShareObserver(ShareObserver& target, QObject* parent = nullptr);
+    // The run must be over (its worker joined) before the bridge goes away.
+    ~UiShareObserver() override;
+
+    void setProgressMaximum(int maximum) override;
+    void setProgressPosition(int position) override;
+    void setButtonEnabled(int index, bool enabled) override;
+    void message(const std::string& text, MessageIcon icon) override;
+
+    // Shuts the bridge: later calls return at once and do nothing, calls
+    // still queued for the UI thread are dropped, and a worker waiting in
+    // message() is released. Used while the run is stopped and when the
+    // window closes, so that joining the worker can never wait on the UI.
+    void close();
+    // Opens it again for the next run; nothing queued before close() runs.
+    void reopen();
+    bool isClosed() const;
+
+private:
+    struct PendingMessage {
+        bool done = false;
+    };
+
+    template <class Call> void post(Call call);
+    bool accepts(unsigned long long generation) const;
+    void release(const std::shared_ptr<PendingMessage>& pending);
+
+    ShareObserver& target_;
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool closed_ = false;
+    unsigned long long generation_ = 0;
+    std::vector<std::shared_ptr<PendingMessage>> pending_;
+};
+
+} // namespace vantorel::gui

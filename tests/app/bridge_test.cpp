@@ -1,0 +1,123 @@
+#include "app/ui_share_observer.h"
+#include "test_support.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace vantorel::gui;
+using namespace vantorel::gui::test;
+
+namespace {
+
+// Records what reaches the window's side, and on which thread.
+class RecordingTarget final : public ShareObserver {
+public:
+    void setProgressMaximum(int maximum) override { note("max " + std::to_string(maximum)); }
+    void setProgressPosition(int position) override { note("pos " + std::to_string(position)); }
+    void setButtonEnabled(int index, bool enabled) override {
+        note("button " + std::to_string(index) + (enabled ? " on" : " off"));
+    }
+    void message(const std::string& text, MessageIcon) override {
+        note("message " + text);
+        if (onMessage) {
+            onMessage();
+        }
+    }
+
+    std::vector<std::string> calls;
+    bool allOnUiThread = true;
+    std::function<void()> onMessage;
+
+private:
+    void note(std::string call) {
+        allOnUiThread = allOnUiThread && QThread::currentThread() == qApp->thread();
+        calls.push_back(std::move(call));
+    }
+};
+
+} // namespace
+
+TEST(ShareBridge, CarriesWorkerCallsToTheUiThreadInOrder) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::atomic<bool> workerDone = false;
+    std::thread worker([&] {
+        bridge.setProgressMaximum(2);
+        bridge.setProgressPosition(1);
+        bridge.setButtonEnabled(3, false);
+        bridge.setButtonEnabled(2, true);
+        workerDone = true;
+    });
+    worker.join();
+    EXPECT_TRUE(target.calls.empty()) << "nothing runs on the worker itself";
+    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 4; }));
+    EXPECT_EQ(target.calls,
+              (std::vector<std::string>{"max 2", "pos 1", "button 3 off", "button 2 on"}));
+    EXPECT_TRUE(target.allOnUiThread);
+}
+
+TEST(ShareBridge, MessageBlocksTheWorkerUntilTheBoxIsClosed) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::atomic<bool> returned = false;
+    bool returnedWhileShowing = true;
+    target.onMessage = [&] {
+        returnedWhileShowing = returned.load();
+    };
+    std::thread worker([&] {
+        bridge.message("分享完成!", MessageIcon::Information);
+        returned = true;
+        bridge.setProgressPosition(0);
+    });
+    ASSERT_TRUE(waitFor([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_FALSE(returnedWhileShowing);
+    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 2; }));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"message 分享完成!", "pos 0"}));
+    EXPECT_TRUE(target.allOnUiThread);
+}
+
+TEST(ShareBridge, ClosingReleasesAWaitingWorkerWithoutShowingAnything) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::atomic<bool> asking = false;
+    std::thread worker([&] {
+        asking = true;
+        bridge.message("今日分享数量完成!", MessageIcon::None);
+        bridge.setButtonEnabled(2, true);
+    });
+    while (!asking) {
+        std::this_thread::yield();
+    }
+    // The UI thread runs no events here: only close() can free the worker,
+    // as when the window joins it during a stop.
+    bridge.close();
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(target.calls.empty());
+    EXPECT_TRUE(bridge.isClosed());
+}
+
+TEST(ShareBridge, ReopenedBridgeDropsCallsQueuedBeforeTheClose) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::thread([&] { bridge.setProgressPosition(5); }).join();
+    bridge.close();
+    bridge.reopen();
+    std::thread([&] { bridge.setProgressPosition(7); }).join();
+    ASSERT_TRUE(waitFor([&] { return !target.calls.empty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"pos 7"}));
+}
+
+TEST(ShareBridge, CallsFromTheUiThreadGoStraightThrough) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    bridge.setButtonEnabled(2, false);
+    bridge.message("hi", MessageIcon::Information);
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"button 2 off", "message hi"}));
+}
