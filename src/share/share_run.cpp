@@ -209,8 +209,11 @@ private:
     Flow pause() {
         const auto interval =
             std::chrono::milliseconds(static_cast<std::int64_t>(options_.intervalSeconds) * 1000);
-        if (waitFor(stop_, interval) == WaitResult::Stopped)
+        // A stop that ends the pause ends the run as stopped, not completed.
+        if (waitFor(stop_, interval) == WaitResult::Stopped) {
+            stopped();
             return Flow::End;
+        }
         return Flow::Next;
     }
 
