@@ -953,6 +953,86 @@ TEST_F(ShareE2e, StopDuringASlowShareRequestAbandonsTheEntry) {
     EXPECT_TRUE(observer_.messages().empty());
 }
 
+TEST_F(ShareE2e, StopDuringASlowListingSharesNothing) {
+    startSim({"--fault", "list:delay=20000"});
+    ShareRun run(ledger_, observer_, clientFactory());
+    ASSERT_TRUE(run.start(gather("%2FA"), quickOptions(4), connection_.origin.hostName()));
+    ASSERT_TRUE(waitForLogged(logPath(), "/api/list", 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const auto before = Clock::now();
+    run.stop();
+    const auto took = Clock::now() - before;
+    recordStopTime(took);
+    EXPECT_LT(took, kStopGuard);
+
+    EXPECT_EQ(run.summary().end, RunEnd::Stopped);
+    EXPECT_EQ(logged("/api/list").size(), 1u);
+    EXPECT_TRUE(logged("/share/set").empty());
+    EXPECT_TRUE(observer_.maxima().empty());
+    EXPECT_TRUE(observer_.messages().empty());
+}
+
+// ---------------------------------------------------------------------------
+// A share request that gets no answer from the service
+
+struct TransportCase {
+    const char* name;
+    const char* fault;
+    // The service made the link before its reply was lost.
+    bool linkMade;
+    // The connection died before any reply on a kept-alive connection, so
+    // the HTTP layer sent the request again on a fresh one.
+    bool resent;
+};
+
+void PrintTo(const TransportCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TransportFaults : public ShareE2e, public ::testing::WithParamInterface<TransportCase> {};
+
+// A reply that is no answer on the item (an error page, a cut body, a body
+// that is not the service's JSON) says nothing about whether its link
+// exists: no row is written, the run goes on, and the next run tries the
+// item again. At worst the service then holds two links for it; the item is
+// never left out.
+TEST_P(TransportFaults, LeaveTheItemForTheNextRun) {
+    const TransportCase& c = GetParam();
+    startSim({"--fault", std::string("share:") + c.fault + ",times=1"});
+    const std::string a1 = item("/A/a1.txt").fsId;
+    const RunSummary first = runFolder("%2FA", quickOptions(1));
+    EXPECT_EQ(first.end, RunEnd::Completed);
+    if (c.resent) {
+        EXPECT_EQ(first.shared, 3);
+        EXPECT_EQ(sharedFids().front(), a1);
+        EXPECT_EQ(sharedFids().at(1), a1);
+        EXPECT_EQ(beforeNames(rows()), (Strings{"a1.txt", "B", "C"}));
+        EXPECT_EQ(sharedPaths(), (Strings{"/A/a1.txt", "/A/B", "/A/C"}));
+        return;
+    }
+    EXPECT_EQ(first.failed, 1);
+    EXPECT_EQ(first.shared, 2);
+    EXPECT_EQ(beforeNames(rows()), (Strings{"B", "C"}));
+
+    const RunSummary second = runFolder("%2FA", quickOptions(1));
+    EXPECT_EQ(second.shared, 1);
+    EXPECT_EQ(second.skipped, 2);
+    EXPECT_EQ(beforeNames(rows()), (Strings{"B", "C", "a1.txt"}));
+    Strings links = {"/A/B", "/A/C", "/A/a1.txt"};
+    if (c.linkMade)
+        links.insert(links.begin(), "/A/a1.txt");
+    EXPECT_EQ(sharedPaths(), links);
+}
+
+INSTANTIATE_TEST_SUITE_P(Share, TransportFaults,
+                         ::testing::Values(TransportCase{"ServerError", "status=500", false, false},
+                                           TransportCase{"NotJson", "not_json", false, false},
+                                           TransportCase{"EmptyBody", "empty", false, false},
+                                           TransportCase{"CutBody", "truncate", true, false},
+                                           TransportCase{"DroppedConnection", "drop", false, true}),
+                         caseName<TransportCase>);
+
 // ---------------------------------------------------------------------------
 // Refusals and a lost row
 
