@@ -13,6 +13,10 @@
 // UTF-8 texts) opens and reads unchanged; the only things added to it are an
 // index on fid and one on MD5, so that the lookup before each share does not
 // read the whole table.
+//
+// While open, the file runs with a write-ahead log beside it (linkledger.db-wal
+// and -shm), so that the row of each share commits without waiting for the
+// disk; once the last connection closes it is a plain file again.
 
 #include "base/expected.h"
 #include "records/record_filter.h"
@@ -105,6 +109,9 @@ private:
     sqlite3_stmt* findByMd5_ = nullptr;
     sqlite3_stmt* findByFid_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    // Whether the connection runs in write-ahead-log mode; the file is
+    // turned back to the rollback journal when it closes.
+    bool writeAheadLog_ = false;
 };
 
 } // namespace vantorel

@@ -616,6 +616,41 @@ TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
                 ElementsAre(Row{"linkledger_table_MD5"}, Row{"linkledger_table_fid"}));
 }
 
+// Rows commit to a write-ahead log while the ledger is open; the file is a
+// plain rollback-journal database again once the last connection has closed.
+TEST(LedgerOpen, WriteAheadLogOnlyWhileOpen) {
+    ScratchDir dir;
+    const fs::path file = dir.path() / "linkledger.db";
+    const fs::path log = dir.path() / "linkledger.db-wal";
+    const std::string mode = "PRAGMA journal_mode;";
+    using Row = std::vector<std::string>;
+
+    RecordStore app;
+    ASSERT_TRUE(app.openOrCreate(file));
+    ASSERT_TRUE(app.insertRecord(fileRecord("a", "m1", "1")));
+    RecordStore cli; // a second process on the same file
+    ASSERT_TRUE(cli.openOrCreate(file));
+    ASSERT_TRUE(cli.insertRecord(fileRecord("b", "m2", "2")));
+    EXPECT_TRUE(*app.findByFid("2"));
+    {
+        RawDb raw(file);
+        EXPECT_THAT(raw.rows(mode), ElementsAre(Row{"wal"}));
+    }
+    EXPECT_TRUE(fs::exists(log));
+
+    // The other connection keeps the log until it closes as well.
+    ASSERT_TRUE(app.close());
+    EXPECT_TRUE(*cli.findByFid("1"));
+    ASSERT_TRUE(cli.insertRecord(fileRecord("c", "m3", "3")));
+    ASSERT_TRUE(cli.close());
+
+    EXPECT_FALSE(fs::exists(log));
+    RawDb raw(file);
+    EXPECT_THAT(raw.rows(mode), ElementsAre(Row{"delete"}));
+    EXPECT_THAT(raw.rows("SELECT fid FROM linkledger_table ORDER BY id"),
+                ElementsAre(Row{"1"}, Row{"2"}, Row{"3"}));
+}
+
 // --- sharing the connection ---------------------------------------------
 
 // What the records window does while a run is going on: look up the item

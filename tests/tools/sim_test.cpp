@@ -670,6 +670,10 @@ TEST_F(Sim, ControlEndpointAddsAndClearsFaults) {
 
     client_->Post("/__sim/faults/clear", "", "application/json");
     EXPECT_EQ(errnoOf(postJson(shareTarget(), shareBody("7", "ab12", "617274830519627"))), 0);
+    auto ping = get("/__sim/ping", false);
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->status, 200);
+    EXPECT_EQ(ping->body, R"({"errno":0})");
     EXPECT_EQ(readLines(logPath()).size(), 6U) << "control requests stay out of the log";
 }
 

@@ -953,6 +953,9 @@ void Service::controlHandler(Call& call) {
         w.EndObject();
         return ok(std::string(buffer.GetString(), buffer.GetSize()) + "\n");
     }
+    if (call.path == "/__sim/ping" && method == "GET") {
+        return ok("{\"errno\":0}");
+    }
     if (call.path == "/__sim/tree" && method == "GET") {
         const std::lock_guard lock(mutex_);
         return ok(tree_.toJson());

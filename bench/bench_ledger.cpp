@@ -1,0 +1,132 @@
+#include "bench_ledger.h"
+
+#include "records/ledger_sql.h"
+#include "records/record_store.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <sqlite3.h>
+
+namespace vantorel::bench {
+
+namespace {
+namespace fs = std::filesystem;
+
+// Every tenth attempt failed: a failed file carries no MD5.
+bool failedRow(std::int64_t n) {
+    return n % 10 == 9;
+}
+
+fs::path ledgerFile() {
+    return fs::temp_directory_path() / "vantorel-bench-ledger-1m.db";
+}
+
+bool complete(const fs::path& file) {
+    sqlite3* db = nullptr;
+    bool ok = false;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* count = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*), max(id) FROM linkledger_table", -1, &count,
+                               nullptr) == SQLITE_OK &&
+            sqlite3_step(count) == SQLITE_ROW)
+            ok = sqlite3_column_int64(count, 0) == kLedgerRows &&
+                 sqlite3_column_int64(count, 1) == kLedgerRows;
+        sqlite3_finalize(count);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+// Writes the rows as an existing ledger holds them, table only; the
+// store then adds its indexes when it opens the file.
+std::string build(const fs::path& file) {
+    fs::remove(file);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+        sqlite3_close(db);
+        return "cannot create " + file.string();
+    }
+    auto exec = [db](const char* sql) {
+        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
+    sqlite3_stmt* insert = nullptr;
+    bool ok =
+        exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;") &&
+        exec(vantorel::ledger_sql::kCreateTable) && exec("BEGIN;") &&
+        sqlite3_prepare_v2(db, vantorel::ledger_sql::kInsert, -1, &insert, nullptr) == SQLITE_OK;
+    for (std::int64_t n = 0; ok && n < kLedgerRows; ++n) {
+        const bool failed = failedRow(n);
+        const std::string name = "video-" + std::to_string(n) + ".mp4";
+        const std::string values[13] = {"0",
+                                        "/share/videos/" + name,
+                                        name,
+                                        "",
+                                        failed ? std::string(vantorel::kFailedLinkText)
+                                               : "https://pan.example/s/1" + md5Of(n).substr(0, 22),
+                                        failed ? "" : "ab12",
+                                        failed ? "" : "2021-05-27 15:17:58",
+                                        failed ? "" : "1.5G",
+                                        failed ? "" : md5Of(n),
+                                        "https://thumbs.example/" + fidOf(n),
+                                        fidOf(n),
+                                        "bench-user",
+                                        "other"};
+        for (int i = 0; i < 13; ++i)
+            sqlite3_bind_text(insert, i + 1, values[i].c_str(), static_cast<int>(values[i].size()),
+                              SQLITE_TRANSIENT);
+        ok = sqlite3_step(insert) == SQLITE_DONE;
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    ok = ok && exec("COMMIT;");
+    std::string error = ok ? "" : std::string("cannot build the ledger: ") + sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return error;
+}
+
+} // namespace
+
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+std::string fidOf(std::int64_t n) {
+    return std::to_string(500'000'000'000'000 + n * 7919);
+}
+
+std::string md5Of(std::int64_t n) {
+    char text[33];
+    std::snprintf(text, sizeof text, "%016" PRIx64 "%016" PRIx64,
+                  mix(static_cast<std::uint64_t>(n)), mix(static_cast<std::uint64_t>(~n)));
+    return text;
+}
+
+fs::path millionRowLedgerFile(std::string& error) {
+    const fs::path file = ledgerFile();
+    if (!complete(file)) {
+        error = build(file);
+        if (!error.empty())
+            return {};
+    }
+    return file;
+}
+
+RecordStore* millionRowLedger(std::string& error) {
+    static RecordStore store;
+    static const std::string problem = [] {
+        std::string reason;
+        const fs::path file = millionRowLedgerFile(reason);
+        if (file.empty())
+            return reason;
+        const vantorel::Status opened = store.openOrCreate(file);
+        return opened ? std::string() : opened.error().message;
+    }();
+    error = problem;
+    return problem.empty() ? &store : nullptr;
+}
+
+} // namespace vantorel::bench
