@@ -209,8 +209,10 @@ private:
     Flow pause() {
         const auto interval =
             std::chrono::milliseconds(static_cast<std::int64_t>(options_.intervalSeconds) * 1000);
-        if (waitFor(stop_, interval) == WaitResult::Stopped)
+        if (waitFor(stop_, interval) == WaitResult::Stopped) {
+            stopped(); // the summary must say the run was stopped, not completed
             return Flow::End;
+        }
         return Flow::Next;
     }
 
@@ -281,6 +283,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
     run_->serviceHost = std::move(serviceHost);
     Run* run = run_.get();
     worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
+    stopSource_ = worker_.get_stop_source();
     return {};
 }
 
@@ -300,7 +303,7 @@ void ShareRun::stop() {
     std::jthread worker;
     {
         std::lock_guard lock(mutex_);
-        worker_.request_stop();
+        stopSource_.request_stop();
         if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
             worker = std::move(worker_);
     }
@@ -310,7 +313,7 @@ void ShareRun::stop() {
 
 void ShareRun::requestStop() {
     std::lock_guard lock(mutex_);
-    worker_.request_stop();
+    stopSource_.request_stop();
 }
 
 void ShareRun::wait() {

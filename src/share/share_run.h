@@ -129,6 +129,10 @@ private:
     mutable std::mutex mutex_;
     std::unique_ptr<Run> run_;
     std::jthread worker_;
+    // The worker's stop state, kept apart from worker_: wait() and stop()
+    // take the thread out of worker_ to join it, and a stop requested from
+    // another thread meanwhile must still reach the run.
+    std::stop_source stopSource_{std::nostopstate};
 };
 
 } // namespace vantorel
