@@ -180,6 +180,9 @@ Expected<Table> queryTable(RecordStore& ledger, const RecordQuery& query) {
 } // namespace
 
 int runShare(const GlobalOptions& global, const ShareCommand& command) {
+    // Cuts the home-page request short on Ctrl-C; it outlives the watcher,
+    // which may call into it until the watcher is gone.
+    std::stop_source loginStop;
     InterruptWatcher interrupts; // before any thread starts, so all of them leave SIGINT to it
 
     auto dir = dataDirectory(global);
@@ -223,9 +226,17 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
     const std::string address = connection->origin.homePageUrl() + "#/all?vmode=list&path=" +
                                 percentEncodePath(command.path.value_or("/"));
     CommandLineBrowser browser(std::move(*cookies), address, selection);
-    LoginContext login = gatherLoginContext(browser, *connection);
+    interrupts.onInterrupt([&loginStop] { loginStop.request_stop(); });
+    Status homePage;
+    LoginContext login = gatherLoginContext(browser, *connection, loginStop.get_token(), &homePage);
     if (interrupts.interrupted())
         return exit_status::interrupted;
+    // A service that cannot be reached says nothing about the login; asking
+    // the user to log in again would send them the wrong way.
+    if (!homePage) {
+        report(homePage.error().message);
+        return exit_status::failure;
+    }
 
     ConsoleObserver observer(stdout, stderr, isatty(STDERR_FILENO) != 0);
     const ConnectionSettings settings = *connection;
@@ -251,6 +262,9 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
             return exit_status::failure;
         }
     }
+    // An interrupt that came before the run had a worker reached nothing.
+    if (interrupts.interrupted())
+        run.requestStop();
     run.wait();
     return exitFor(run.summary(), interrupts.interrupted());
 }
@@ -267,6 +281,10 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
         return exit_status::usage;
     }
     const HomePageTokens tokens = fetchHomePageTokens(*connection, *cookies);
+    if (!tokens.fetched) {
+        report(tokens.fetched.error().message);
+        return exit_status::failure;
+    }
     if (tokens.bdstoken.empty()) {
         report(kNotLoggedInMessage);
         return exit_status::notLoggedIn;
@@ -434,6 +452,15 @@ int runSettingsSet(const GlobalOptions& global, const std::string& key, const st
     if (!dir) {
         report(dir.error().message);
         return exit_status::ledger;
+    }
+    // A code that every share would refuse is not stored: the mistake shows
+    // now rather than at the next run.
+    SettingsForm probe;
+    if (setFormValue(probe, key, value)) {
+        if (auto options = collectShareOptions(probe); !options) {
+            report(options.error().message);
+            return exit_status::usage;
+        }
     }
     if (auto written = setSettingsKey(settingsFilePath(*dir), key, value); !written) {
         report(written.error().message);

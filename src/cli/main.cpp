@@ -130,6 +130,14 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
+    } catch (const CLI::RequiredError& e) {
+        // A mistyped command word leaves a command missing, which is checked
+        // first; the word itself is what the user needs to see.
+        if (auto words = app.remaining(true); !words.empty())
+            app.exit(CLI::ExtrasError(words));
+        else
+            app.exit(e);
+        return exit_status::usage;
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return exit_status::usage;

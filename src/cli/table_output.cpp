@@ -1,5 +1,7 @@
 #include "cli/table_output.h"
 
+#include "base/gbk.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -39,7 +41,10 @@ bool looksNumeric(std::string_view value) {
 
 } // namespace
 
-std::string jsonQuoted(std::string_view text) {
+std::string jsonQuoted(std::string_view raw) {
+    // JSON is UTF-8 or nothing: one stray byte from a ledger written by
+    // another program would make a reader reject the whole listing.
+    const std::string text = sanitiseUtf8(raw);
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {

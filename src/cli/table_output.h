@@ -32,6 +32,7 @@ void writeJson(std::ostream& out, const Table& table);
 
 void writeTable(std::ostream& out, const Table& table, TableFormat format);
 
+// A JSON string literal; bytes that are not UTF-8 become U+FFFD.
 std::string jsonQuoted(std::string_view text);
 
 } // namespace vantorel::cli

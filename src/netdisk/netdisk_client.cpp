@@ -37,13 +37,26 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
     options.caFile = connection.caFile;
     options.stopToken = std::move(stop);
     const HttpResponse response = HttpRequest::perform(connection.origin.homePageUrl(), options);
-    return readHomePageTokens(utf8ToLocal(response.body));
+    HomePageTokens tokens = readHomePageTokens(utf8ToLocal(response.body));
+    if (!response.outcome)
+        tokens.fetched = Error{"cannot reach " + connection.origin.text() + ": " +
+                                   response.outcome.error().message,
+                               response.outcome.error().code};
+    else if (response.status >= 400)
+        tokens.fetched =
+            Error{connection.origin.text() + " answered the home page with HTTP status " +
+                      std::to_string(response.status),
+                  response.status};
+    return tokens;
 }
 
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection) {
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                std::stop_token stop, Status* homePage) {
     LoginContext login;
     login.cookieText = browser.cookieText();
-    HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText);
+    HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText, std::move(stop));
+    if (homePage != nullptr)
+        *homePage = tokens.fetched;
     login.userName = std::move(tokens.userName);
     login.bdstoken = std::move(tokens.bdstoken);
     login.currentPath = currentPathFromUrl(browser.currentUrl());

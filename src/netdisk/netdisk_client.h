@@ -17,6 +17,10 @@ namespace vantorel {
 struct HomePageTokens {
     std::string userName;
     std::string bdstoken;
+    // Why the page itself could not be had: no exchange, or an error status
+    // from the service. A page without tokens is no error here; that is a
+    // login the service no longer accepts.
+    Status fetched;
 };
 
 // The user name and bdstoken of a home page: from the settings object passed
@@ -36,8 +40,12 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
                                    std::stop_token stop = {});
 
 // Fills a login context from the browser side and one home-page request.
-// The selection text is taken exactly as the page script returns it.
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection);
+// The selection text is taken exactly as the page script returns it. A stop
+// request cuts the home-page request short; `homePage`, when given, receives
+// its HomePageTokens::fetched, so that a caller can tell an unreachable
+// service from a login that is not accepted.
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                std::stop_token stop = {}, Status* homePage = nullptr);
 
 // The client a share run talks through. It keeps one connection alive for
 // all of its requests, sends and rewrites `login.cookieText`, and gives up a
