@@ -40,10 +40,11 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
     return readHomePageTokens(utf8ToLocal(response.body));
 }
 
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection) {
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                std::stop_token stop) {
     LoginContext login;
     login.cookieText = browser.cookieText();
-    HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText);
+    HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText, std::move(stop));
     login.userName = std::move(tokens.userName);
     login.bdstoken = std::move(tokens.bdstoken);
     login.currentPath = currentPathFromUrl(browser.currentUrl());

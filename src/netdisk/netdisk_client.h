@@ -36,8 +36,10 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
                                    std::stop_token stop = {});
 
 // Fills a login context from the browser side and one home-page request.
-// The selection text is taken exactly as the page script returns it.
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection);
+// The selection text is taken exactly as the page script returns it. `stop`
+// abandons the home-page request (the tokens then stay empty).
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                std::stop_token stop = {});
 
 // The client a share run talks through. It keeps one connection alive for
 // all of its requests, sends and rewrites `login.cookieText`, and gives up a
