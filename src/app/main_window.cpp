@@ -75,7 +75,10 @@ public:
 
     std::string cookieText() override { return cookieText_; }
     std::string currentUrl() override { return url_; }
-    std::string runPageScript(std::string_view /*script*/) override { return selection_; }
+    // Only the selection script was run in the page.
+    std::string runPageScript(std::string_view script) override {
+        return script == selectionPageScript ? selection_ : std::string();
+    }
 
 private:
     std::string cookieText_;
@@ -446,7 +449,9 @@ bool MainWindow::obtainShareOptions() {
     if (!form) {
         // Defaults in place of the user's settings (another code, another
         // period) would share against their will; the last options stay.
-        showMessage(QString::fromStdString(form.error().message), QMessageBox::Warning);
+        showMessage(QStringLiteral("无法读取设置文件 %1：%2")
+                        .arg(fromFilePath(file), QString::fromStdString(form.error().message)),
+                    QMessageBox::Warning);
         return false;
     }
     Expected<ShareOptions> options = collectShareOptions(*form);

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "records/record_store.h"
+#include "sim_client.h"
 #include "sim_process.h"
 #include "sim_window.h"
 #include "test_support.h"
@@ -265,6 +266,49 @@ TEST_F(ShareFlowTest, StopAbandonsAShareRequestInFlight) {
     EXPECT_EQ(toolbar().share, true);
 }
 
+TEST_F(ShareFlowTest, WindowAnswersWhileTheLoginIsGatheredAndStopAbandonsIt) {
+    TempDir logDir;
+    const std::string log = logDir.file("requests.jsonl");
+    start({"--log", log});
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    // From now on the home page answers only after ten minutes.
+    auto client = vantorel::test::makeSimClient(*sim_);
+    auto added = client->Post(
+        "/__sim/fault", R"({"endpoint":"home","kind":"delay","value":600000})", "application/json");
+    ASSERT_TRUE(added && added->status == 200);
+    const auto homeRequests = [&] {
+        const std::string text = vantorel::test::readFile(log);
+        std::size_t count = 0;
+        for (std::size_t at = text.find("/disk/home"); at != std::string::npos;
+             at = text.find("/disk/home", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = homeRequests();
+
+    // The click returns only once the command is over; meanwhile the window
+    // keeps handling events, among them the stop.
+    bool stoppedWhileGathering = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (homeRequests() > before) {
+            watcher.stop();
+            stoppedWhileGathering = true;
+            pressStop();
+        }
+    });
+    watcher.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    pressShare();
+    EXPECT_TRUE(stoppedWhileGathering);
+    EXPECT_LT(clock.elapsed(), 300'000) << "the request was abandoned";
+    EXPECT_FALSE(window().shareRunning()) << "a stop during the gather calls the run off";
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 100}));
+    EXPECT_TRUE(boxes_.seen().empty());
+}
+
 TEST_F(ShareFlowTest, ClosingWhileTheRunWaitsOnAMessageTakesTheBoxDown) {
     start({}, "time=1\nShareNumber=1\n");
     prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
@@ -352,6 +396,24 @@ TEST_F(ShareFlowTest, TooLongCodeIsReportedAndTheRunKeepsThePreviousOptions) {
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_EQ(rows[0].password, "ab12");
     EXPECT_EQ(rows[1].password, "ab12") << "the code of the previous start";
+}
+
+TEST_F(ShareFlowTest, UnreadableSettingsAreReportedAndTheRunKeepsThePreviousOptions) {
+    start({}, "", [](TestState& test) {
+        const QString file = test.filePath(QStringLiteral("set.ini"));
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_TRUE(QDir().mkpath(file)); // cannot be read as a file
+    });
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_TRUE(boxes_.seen()[0].text.startsWith(QStringLiteral("无法读取设置文件")))
+        << boxes_.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes_.seen()[1].text, QStringLiteral("分享完成!"));
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_TRUE(isCode(rows[0].password)) << "the defaults: a random code";
 }
 
 TEST_F(ShareFlowTest, GatheredCookiesHoldTheHttpOnlyLogin) {
