@@ -3,6 +3,10 @@
 // The embedded browser: the view that shows the service, the page behind it,
 // and the separate windows that pages open.
 
+#include "base/expected.h"
+
+#include <QList>
+#include <QSslCertificate>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -82,5 +86,17 @@ private:
 
 // The notice shown in place of a page that could not be loaded.
 QString loadFailureHtml(const QUrl& url, const QString& reason);
+
+// Extra certificate authorities for every page (--ca-file). The engine trusts
+// only the system's store and has no way to add to it, so a server
+// certificate it refuses is checked once more: when its chain leads to one of
+// these authorities and names the page's host, the page loads. Nothing else is
+// ever let through. An empty `file` trusts no extra authority. Fails when the
+// file holds no PEM certificate.
+Status trustExtraCaFile(const QString& file);
+
+// Whether `chain` (server certificate first) verifies against the extra
+// authorities alone, for `host`.
+bool verifiesWithExtraCas(const QList<QSslCertificate>& chain, const QString& host);
 
 } // namespace vantorel::gui

@@ -8,6 +8,9 @@
 #include "app/ui_share_observer.h"
 #include "app/ui_wait.h"
 #include "app/web_login_source.h"
+#include "netdisk/netdisk_client.h"
+#include "netdisk/page_text.h"
+#include "settings/settings_form.h"
 #include "ui/about_window.h"
 #include "ui/help_window.h"
 #include "ui/window_util.h"
@@ -15,9 +18,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -25,6 +28,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
+#include <thread>
 
 namespace vantorel::gui {
 
@@ -49,21 +53,43 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
         return QMessageBox::Information;
-    case MessageIcon::Warning:
-        return QMessageBox::Warning;
-    case MessageIcon::Critical:
+    case MessageIcon::Error:
         return QMessageBox::Critical;
-    case MessageIcon::Question:
-        return QMessageBox::Question;
     case MessageIcon::None:
         break;
     }
     return QMessageBox::NoIcon;
 }
 
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The browser's answers, taken on the UI thread, for a gather that runs on a
+// helper thread (the engine may only be asked from the UI thread).
+class BrowserAnswers final : public BrowserSource {
+public:
+    explicit BrowserAnswers(BrowserSource& browser)
+        : cookieText_(browser.cookieText()), url_(browser.currentUrl()),
+          selection_(browser.runPageScript(selectionPageScript)) {}
+
+    std::string cookieText() override { return cookieText_; }
+    std::string currentUrl() override { return url_; }
+    // Only the selection script was run in the page.
+    std::string runPageScript(std::string_view script) override {
+        return script == selectionPageScript ? selection_ : std::string();
+    }
+
+private:
+    std::string cookieText_;
+    std::string url_;
+    std::string selection_;
+};
+
 } // namespace
 
-// The window's operations behind the thread-safe bridge; UI thread only.
+// The window's side of a share run, behind the thread-safe bridge; UI thread
+// only.
 class MainWindow::UiSide final : public ShareObserver {
 public:
     explicit UiSide(MainWindow& window) : window_(window) {}
@@ -72,9 +98,25 @@ public:
     void setButtonEnabled(int index, bool enabled) override {
         window_.setButtonEnabled(index, enabled);
     }
-    void message(const std::string& text, MessageIcon icon) override {
-        window_.showMessage(QString::fromStdString(text), icon);
+    void showMessage(std::string_view text, MessageIcon icon, std::stop_token dismiss) override {
+        window_.showMessage(fromUtf8(text), boxIcon(icon), std::move(dismiss));
     }
+    void entryFinished(const EntryOutcome& outcome) override {
+        RunSummary& tally = window_.tally_;
+        switch (outcome.verdict) {
+        case EntryVerdict::Shared:
+            ++tally.shared;
+            break;
+        case EntryVerdict::Failed:
+            ++tally.failed;
+            break;
+        case EntryVerdict::Skipped:
+            ++tally.skipped;
+            break;
+        }
+        window_.showTally(tally, false);
+    }
+    void runFinished(const RunSummary& summary) override { window_.showTally(summary, true); }
 
 private:
     MainWindow& window_;
@@ -99,22 +141,16 @@ Expected<std::unique_ptr<QWebEngineProfile>> makeBrowserProfile(const QString& d
     return profile;
 }
 
-Expected<std::unique_ptr<MainWindow>> MainWindow::load(ProgramState& state,
-                                                       ShareController* controller) {
+Expected<std::unique_ptr<MainWindow>> MainWindow::load(ProgramState& state) {
     Expected<std::unique_ptr<QWebEngineProfile>> profile = makeBrowserProfile(state.dataDir);
     if (!profile) {
         return profile.error();
     }
-    if (!state.origin.isValid() || state.origin.host().isEmpty()) {
-        return Error{"没有服务地址"};
-    }
-    return std::unique_ptr<MainWindow>(
-        new MainWindow(state, controller, std::move(profile.value())));
+    return std::unique_ptr<MainWindow>(new MainWindow(state, std::move(profile.value())));
 }
 
-MainWindow::MainWindow(ProgramState& state, ShareController* controller,
-                       std::unique_ptr<QWebEngineProfile> profile)
-    : state_(state), controller_(controller), origin_(state.origin), profile_(std::move(profile)) {
+MainWindow::MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> profile)
+    : state_(state), origin_(browserOrigin(state)), profile_(std::move(profile)) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Vantorel"));
     setWindowIcon(programIcon());
@@ -124,6 +160,12 @@ MainWindow::MainWindow(ProgramState& state, ShareController* controller,
         QDir(profile_->persistentStoragePath()).filePath(QStringLiteral("cookie-journal")));
     uiSide_ = std::make_unique<UiSide>(*this);
     observer_ = std::make_unique<UiShareObserver>(*uiSide_);
+    const ConnectionSettings connection = state_.connection;
+    run_ = std::make_unique<ShareRun>(
+        state_.recordStore, *observer_,
+        [connection](LoginContext& login, std::stop_token stop) -> std::unique_ptr<NetdiskApi> {
+            return std::make_unique<NetdiskClient>(connection, login, std::move(stop));
+        });
 
     buildToolbar();
 
@@ -141,6 +183,9 @@ MainWindow::MainWindow(ProgramState& state, ShareController* controller,
     address_->setObjectName(QStringLiteral("AddressLabel"));
     address_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(address_, 1);
+    runStatus_ = new QLabel(this);
+    runStatus_->setObjectName(QStringLiteral("RunStatusLabel"));
+    statusBar()->addPermanentWidget(runStatus_);
     statusBar()->setSizeGripEnabled(true);
     connect(view_, &BrowserView::shownAddressChanged, this,
             [this](const QUrl& address) { address_->setText(address.toDisplayString()); });
@@ -171,11 +216,9 @@ MainWindow::MainWindow(ProgramState& state, ShareController* controller,
 MainWindow::~MainWindow() {
     if (!closing_) {
         closing_ = true;
-        observer_->close();
-        if (controller_ != nullptr) {
-            controller_->stop();
-        }
+        stopEverything();
     }
+    run_.reset();
     // Every page goes before the profile: popups first, then the view.
     for (const QPointer<PopupWindow>& popup : popups_) {
         delete popup.data();
@@ -265,9 +308,20 @@ QList<PopupWindow*> MainWindow::popups() const {
 void MainWindow::onCreated() {
     state_.dbPath = QDir(state_.dataDir).filePath(QStringLiteral("linkledger.db"));
     applySkin(storedSkinData(), 0, 0);
-    // TODO: open or create the ledger at dbPath here, once the records store
-    // is in; when it fails, say so with the path and the reason and keep the
-    // share command from starting.
+    if (const Status opened = state_.recordStore.openOrCreate(toFilePath(state_.dbPath)); !opened) {
+        // Sharing without a ledger would share everything again and record
+        // nothing; the share command refuses until the program is restarted.
+        showMessage(fromUtf8(kNoLedgerMessage) + QString::fromStdString(opened.error().message),
+                    QMessageBox::Critical);
+    }
+}
+
+void MainWindow::stopEverything() {
+    gatherStop_.request_stop();
+    // Nothing of the run may reach the window any more, and nothing may keep
+    // the worker from being joined: a box it waits on is released.
+    observer_->close();
+    run_->stop();
 }
 
 void MainWindow::onDestroyed() {
@@ -275,11 +329,7 @@ void MainWindow::onDestroyed() {
         return;
     }
     closing_ = true;
-    // Nothing may block the join: release a worker waiting on a message box.
-    observer_->close();
-    if (controller_ != nullptr) {
-        controller_->stop();
-    }
+    stopEverything();
     for (const QPointer<PopupWindow>& popup : popups_) {
         delete popup.data();
     }
@@ -293,7 +343,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::setProgressMaximum(int maximum) {
-    progress_->setMaximum(std::max(maximum, 0));
+    // A range of 0 to 0 would turn the bar into a busy indicator that never
+    // stops; an empty folder shows an empty bar instead.
+    progress_->setMaximum(std::max(maximum, 1));
 }
 
 void MainWindow::setProgressPosition(int position) {
@@ -311,15 +363,19 @@ bool MainWindow::isButtonEnabled(int index) const {
     return action != nullptr && action->isEnabled();
 }
 
-void MainWindow::showMessage(const QString& text, MessageIcon icon) {
-    if (presenter_) {
-        presenter_(text, icon);
+void MainWindow::showMessage(const QString& text, QMessageBox::Icon icon, std::stop_token dismiss) {
+    if (dismiss.stop_requested()) {
         return;
     }
     // Owned by no window and modal for the whole application, as a box
     // raised by the run should be.
-    QMessageBox box(boxIcon(icon), QStringLiteral("信息："), text, QMessageBox::Ok);
+    QMessageBox box(icon, QStringLiteral("信息："), text, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
+    // The request may come from any thread: the box is closed on its own.
+    const std::stop_callback takeDown(dismiss, [&box] {
+        QMetaObject::invokeMethod(
+            &box, [&box] { box.done(QMessageBox::Ok); }, Qt::QueuedConnection);
+    });
     box.exec();
 }
 
@@ -327,12 +383,12 @@ ShareObserver& MainWindow::shareObserver() {
     return *observer_;
 }
 
-BrowserLoginSource& MainWindow::loginSource() {
+BrowserSource& MainWindow::loginSource() {
     return *loginSource_;
 }
 
-void MainWindow::setMessagePresenter(MessagePresenter presenter) {
-    presenter_ = std::move(presenter);
+bool MainWindow::shareRunning() const {
+    return run_->running();
 }
 
 void MainWindow::setDialogOpener(int index, DialogOpener opener) {
@@ -387,12 +443,60 @@ void MainWindow::onToolbarClick(int index) {
     }
 }
 
+bool MainWindow::obtainShareOptions() {
+    const std::filesystem::path file = settingsFilePath(toFilePath(state_.dataDir));
+    const Expected<SettingsForm> form = loadSettingsForm(file);
+    if (!form) {
+        // Defaults in place of the user's settings (another code, another
+        // period) would share against their will; the last options stay.
+        showMessage(QStringLiteral("无法读取设置文件 %1：%2")
+                        .arg(fromFilePath(file), QString::fromStdString(form.error().message)),
+                    QMessageBox::Warning);
+        return false;
+    }
+    Expected<ShareOptions> options = collectShareOptions(*form);
+    if (!options) {
+        showMessage(QString::fromStdString(options.error().message), QMessageBox::NoIcon);
+        return false;
+    }
+    state_.shareOptions = std::move(*options);
+    return true;
+}
+
+LoginContext MainWindow::gatherLogin() {
+    const unsigned long long stopsBefore = stopClicks_;
+    BrowserAnswers browser(*loginSource_);
+    if (closing_ || stopClicks_ != stopsBefore) {
+        return {};
+    }
+    // The home-page request runs on a helper thread while a nested event
+    // loop keeps the window painting and the stop button answering; a stop
+    // or a close abandons the request.
+    LoginContext login;
+    QEventLoop loop;
+    {
+        std::jthread helper([&](std::stop_token stop) {
+            login = gatherLoginContext(browser, state_.connection, std::move(stop));
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        gatherStop_ = helper.get_stop_source();
+        loop.exec();
+        // An application exit ends the loop early: the request is abandoned
+        // and the helper joined here.
+        helper.request_stop();
+    }
+    gatherStop_ = std::stop_source(std::nostopstate);
+    return login;
+}
+
 void MainWindow::shareCommand() {
     setButtonEnabled(kShareButton, false);
     setButtonEnabled(kStopButton, true);
     const unsigned long long stopsBefore = stopClicks_;
-    // The command runs nested event loops (the wait, the page script, message
-    // boxes); a stop or a close meanwhile calls the whole command off.
+    // The command runs nested event loops (the wait, the page script, the
+    // home-page request, message boxes); a stop or a close meanwhile calls
+    // the whole command off.
     const auto calledOff = [&] {
         return closing_ || stopClicks_ != stopsBefore;
     };
@@ -401,45 +505,68 @@ void MainWindow::shareCommand() {
     if (calledOff()) {
         return;
     }
-    if (controller_ == nullptr) {
-        showMessage(QStringLiteral("分享功能暂不可用。"), MessageIcon::Warning);
-        if (!calledOff()) {
-            setButtonEnabled(kShareButton, true);
-            setButtonEnabled(kStopButton, false);
-        }
-        return;
-    }
-    controller_->obtainShareOptions();
+    // Not consulted: rejected settings leave the previous start's options.
+    obtainShareOptions();
     if (calledOff()) {
         return;
     }
-    controller_->gatherLogin(*loginSource_);
+    LoginContext login = gatherLogin();
     if (calledOff()) {
         return;
     }
     observer_->reopen();
-    const Status started = controller_->start(*observer_);
+    tally_ = RunSummary{};
+    const Status started =
+        run_->start(std::move(login), state_.shareOptions, state_.connection.origin.hostName());
     if (!started) {
-        showMessage(QString::fromStdString(started.error().message), MessageIcon::Warning);
+        showMessage(QString::fromStdString(started.error().message), QMessageBox::Warning);
         if (!calledOff()) {
             setButtonEnabled(kShareButton, true);
             setButtonEnabled(kStopButton, false);
         }
+        return;
     }
+    showTally(tally_, false);
 }
 
 void MainWindow::stopCommand() {
     setButtonEnabled(kStopButton, false);
     setButtonEnabled(kShareButton, true);
     ++stopClicks_;
-    if (controller_ == nullptr) {
-        return;
-    }
-    // A worker blocked on a message box would never see the stop; release it
-    // and drop what it still has queued for the window.
+    gatherStop_.request_stop();
+    const bool wasRunning = run_->running();
+    // What the stopped run still has queued for the window is dropped, and a
+    // box it waits on taken down.
     observer_->close();
-    controller_->stop();
+    run_->stop();
     observer_->reopen();
+    if (wasRunning) {
+        showTally(run_->summary(), true);
+    }
+}
+
+void MainWindow::showTally(const RunSummary& summary, bool finished) {
+    QString text = QStringLiteral("已分享 %1 · 失败 %2 · 跳过 %3")
+                       .arg(summary.shared)
+                       .arg(summary.failed)
+                       .arg(summary.skipped);
+    if (finished) {
+        switch (summary.end) {
+        case RunEnd::Completed:
+            text += QStringLiteral("（已完成）");
+            break;
+        case RunEnd::QuotaReached:
+            text += QStringLiteral("（已达每日数量）");
+            break;
+        case RunEnd::Stopped:
+            text += QStringLiteral("（已停止）");
+            break;
+        case RunEnd::LedgerFailed:
+            text += QStringLiteral("（记录失败，已停止）");
+            break;
+        }
+    }
+    runStatus_->setText(text);
 }
 
 void MainWindow::onNewWindowPlacement(QWidget*& /*parent*/, int& left, int& top, int& /*width*/,

@@ -4,16 +4,19 @@
 // that starts and stops share runs and opens the other windows, and the
 // progress bar a run drives.
 
-#include "app/share_controller.h"
 #include "base/expected.h"
+#include "netdisk/login_context.h"
+#include "share/share_run.h"
 
 #include <QList>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
 #include <array>
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 class QAction;
 class QLabel;
@@ -25,7 +28,6 @@ class QWebEngineProfile;
 
 namespace vantorel::gui {
 
-class BrowserLoginSource;
 class BrowserView;
 class CookieMirror;
 class PopupWindow;
@@ -45,26 +47,27 @@ enum ToolbarButton : int {
     kAboutButton = 7,
     kToolbarButtonCount = 8,
 };
+static_assert(kShareButton == vantorel::kShareButton && kStopButton == vantorel::kStopButton,
+              "the share run addresses the toolbar by the same indices");
 
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    using MessagePresenter = std::function<void(const QString& text, MessageIcon icon)>;
     using DialogOpener = std::function<void(QWidget* parent)>;
 
     // Creates the window, its controls and its browser profile under
     // state.dataDir, and starts loading the service origin. Fails when the
-    // profile's directory cannot be made. `controller` may be null (no
-    // share engine) and must outlive the window.
-    static Expected<std::unique_ptr<MainWindow>> load(ProgramState& state,
-                                                      ShareController* controller);
+    // profile's directory cannot be made. The state must outlive the window.
+    static Expected<std::unique_ptr<MainWindow>> load(ProgramState& state);
     ~MainWindow() override;
 
-    // Created handler: forms dbPath and applies the skin (before the ledger
-    // would be opened).
+    // Created handler: forms dbPath, applies the skin, then opens or creates
+    // the ledger; when it cannot, a message box names the path and the
+    // reason, and share runs refuse to start.
     void onCreated();
-    // The window is going: the run is stopped and joined, popups closed, and
-    // programEnding() tells the program to end with exit code 0.
+    // The window is going: a share run is stopped (its request abandoned,
+    // its pause ended, its worker joined) before anything else goes, popups
+    // close, and programEnding() tells the program to end with exit code 0.
     void onDestroyed();
     // One toolbar command by button index; indices without a command do
     // nothing.
@@ -74,22 +77,29 @@ public:
     // are left as given.
     void onNewWindowPlacement(QWidget*& parent, int& left, int& top, int& width, int& height);
 
+    // Reads set.ini of the data directory into the program's share options.
+    // When the file is rejected (an extraction code longer than four bytes,
+    // or a file that cannot be read) a message box says why and the options
+    // of the previous start stay.
+    bool obtainShareOptions();
+
     // The window's own operations; UI thread only. A share run reaches them
     // through shareObserver().
     void setProgressMaximum(int maximum);
     void setProgressPosition(int position);
     void setButtonEnabled(int index, bool enabled);
     bool isButtonEnabled(int index) const;
-    // A task-modal message box with the caption "信息："; returns when closed.
-    void showMessage(const QString& text, MessageIcon icon);
+    // A task-modal message box with the caption "信息："; returns when it is
+    // closed, or when `dismiss` is stopped (the box is then taken down).
+    void showMessage(const QString& text, QMessageBox::Icon icon, std::stop_token dismiss = {});
 
     // Thread-safe, for the share run.
     ShareObserver& shareObserver();
-    // UI thread only, for gathering the login context.
-    BrowserLoginSource& loginSource();
+    // UI thread only: the browser's part of the login context.
+    BrowserSource& loginSource();
+    // Whether a share run's worker is going.
+    bool shareRunning() const;
 
-    // Replaces the message box (tests answer it without a screen).
-    void setMessagePresenter(MessagePresenter presenter);
     // What buttons 4 to 7 open as a modal dialog; help and about are set.
     void setDialogOpener(int index, DialogOpener opener);
 
@@ -99,6 +109,8 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     BrowserView* browserView() const { return view_; }
     QLabel* addressLabel() const { return address_; }
+    // The tally of the current or last run, at the right of the status bar.
+    QLabel* runStatusLabel() const { return runStatus_; }
     QList<PopupWindow*> popups() const;
     QWebEngineProfile* profile() const { return profile_.get(); }
     const CookieMirror& cookies() const { return *cookies_; }
@@ -116,36 +128,40 @@ protected:
 private:
     class UiSide;
 
-    MainWindow(ProgramState& state, ShareController* controller,
-               std::unique_ptr<QWebEngineProfile> profile);
+    MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> profile);
 
     void buildToolbar();
     void placeProgressBar();
     void shareCommand();
     void stopCommand();
+    void stopEverything();
+    LoginContext gatherLogin();
+    void showTally(const RunSummary& summary, bool finished);
     void holdWhile(int index, const std::function<void()>& action);
     QWebEnginePage* openPopup();
 
     ProgramState& state_;
-    ShareController* controller_;
     QUrl origin_;
     std::unique_ptr<QWebEngineProfile> profile_; // outlives every page below
     std::unique_ptr<CookieMirror> cookies_;
     std::unique_ptr<UiSide> uiSide_;
     std::unique_ptr<UiShareObserver> observer_;
+    std::unique_ptr<ShareRun> run_; // goes before the observer it reports to
     std::unique_ptr<WebLoginSource> loginSource_;
+    std::stop_source gatherStop_{std::nostopstate}; // the home-page request in flight
 
     QToolBar* toolbar_ = nullptr;
     std::array<QAction*, kToolbarButtonCount> actions_{};
     QProgressBar* progress_ = nullptr;
     BrowserView* view_ = nullptr;
     QLabel* address_ = nullptr;
+    QLabel* runStatus_ = nullptr;
     QList<QPointer<PopupWindow>> popups_;
 
-    MessagePresenter presenter_;
     std::array<DialogOpener, kToolbarButtonCount> openers_{};
     bool closing_ = false;
     unsigned long long stopClicks_ = 0;
+    RunSummary tally_;
 };
 
 // Makes the browser profile under `dataDir`: cookies, storage and cache on

@@ -4,50 +4,52 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "app/toolbar_icons.h"
-#include "app/ui_wait.h"
+#include "base/data_dir.h"
+#include "base/http_request.h"
+#include "base/service_origin.h"
 #include "ui/window_util.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QTimer>
-#include <QWebEngineLoadingInfo>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
+#include <string>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
+#endif
+
+#ifndef VANTOREL_VERSION
+#define VANTOREL_VERSION "0"
 #endif
 
 namespace vantorel::gui {
 
 namespace {
 
+const QString kLoadFailedText = QStringLiteral("载入启动窗口失败");
+
 void showLoadFailure(const QString& text, const QString& details) {
+    std::fprintf(stderr, "vantorel: %s: %s\n", qPrintable(text), qPrintable(details));
     QMessageBox box(QMessageBox::Critical, QStringLiteral("信息："), text, QMessageBox::Ok);
     box.setInformativeText(details);
     box.exec();
 }
 
-// Saves a picture of the window once the first page has settled, then ends
-// the program; used to make screenshots without a person at the screen.
-void scheduleScreenshot(MainWindow& window, const QString& file) {
-    auto taken = std::make_shared<bool>(false);
-    const auto take = [&window, file, taken] {
-        if (*taken) {
-            return;
-        }
-        *taken = true;
-        waitPumping(800); // let the page paint
-        const bool saved = window.grab().save(file);
-        if (!saved) {
-            std::fprintf(stderr, "vantorel: cannot save the screenshot to %s\n", qPrintable(file));
-        }
-        QCoreApplication::exit(saved ? 0 : 1);
-    };
-    QObject::connect(window.browserView()->page(), &QWebEnginePage::loadFinished, &window,
-                     [take](bool) { QTimer::singleShot(0, take); });
-    QTimer::singleShot(30'000, &window, take);
+void reportLoadFailure(const StartHooks& hooks, const QString& details) {
+    if (hooks.reportLoadFailure) {
+        hooks.reportLoadFailure(kLoadFailedText, details);
+    } else {
+        showLoadFailure(kLoadFailedText, details);
+    }
+}
+
+std::optional<std::string> utf8(const std::optional<QString>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    return text->toStdString();
 }
 
 } // namespace
@@ -68,15 +70,9 @@ int programStart(ProgramState& state, const StartHooks& hooks) {
     font.setFamilies(uiFont(12).families());
     QApplication::setFont(font);
 
-    Expected<std::unique_ptr<MainWindow>> loaded = MainWindow::load(state, hooks.controller);
+    Expected<std::unique_ptr<MainWindow>> loaded = MainWindow::load(state);
     if (!loaded) {
-        const QString text = QStringLiteral("载入启动窗口失败");
-        const QString details = QString::fromStdString(loaded.error().message);
-        if (hooks.reportLoadFailure) {
-            hooks.reportLoadFailure(text, details);
-        } else {
-            showLoadFailure(text, details);
-        }
+        reportLoadFailure(hooks, QString::fromStdString(loaded.error().message));
         // The state is left as it is: the process ends right away.
         return -1;
     }
@@ -85,17 +81,73 @@ int programStart(ProgramState& state, const StartHooks& hooks) {
     QObject::connect(
         window.get(), &MainWindow::programEnding, qApp, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
-    if (!state.options.screenshotFile.isEmpty()) {
-        scheduleScreenshot(*window, state.options.screenshotFile);
-    }
     window->show();
+    if (hooks.onShown) {
+        QTimer::singleShot(0, window.get(),
+                           [&hooks, &window, &state] { hooks.onShown(*window, state); });
+    }
 
     const int code = QApplication::exec();
-    // The window (pages, profile, later the run) goes before the state it
-    // uses.
+    // The window goes first: it stops and joins a share run still going, so
+    // the ledger is closed only once nothing writes to it.
     window.reset();
     exitCleanup(state);
     return code;
+}
+
+int runProgram(int argc, char** argv, const StartHooks& hooks) {
+    prepareBrowserEnvironment();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vantorel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vantorel"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
+
+    const Expected<AppOptions> options = parseAppOptions(QApplication::arguments());
+    if (!options) {
+        std::fprintf(stderr, "vantorel: %s\n", options.error().message.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(qPrintable(appOptionsHelp()), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("vantorel %s\n", VANTOREL_VERSION);
+        return 0;
+    }
+    Expected<ServiceOrigin> origin = resolveServiceOrigin(utf8(options->origin));
+    if (!origin) {
+        std::fprintf(stderr, "vantorel: %s\n", origin.error().message.c_str());
+        return 2;
+    }
+    Expected<std::string> caFile = resolveCaFile(utf8(options->caFile));
+    if (!caFile) {
+        std::fprintf(stderr, "vantorel: %s\n", caFile.error().message.c_str());
+        return 2;
+    }
+    if (const Status trusted = trustExtraCaFile(QString::fromStdString(*caFile)); !trusted) {
+        std::fprintf(stderr, "vantorel: --ca-file: %s\n", trusted.error().message.c_str());
+        return 2;
+    }
+    std::optional<std::filesystem::path> dataDirOption;
+    if (options->dataDir) {
+        dataDirOption = toFilePath(*options->dataDir);
+    }
+    const Expected<std::filesystem::path> dataDir =
+        resolveDataDir(dataDirOption, argc > 0 ? argv[0] : nullptr);
+    if (!dataDir) {
+        reportLoadFailure(hooks, QString::fromStdString(dataDir.error().message));
+        return -1;
+    }
+    // Set before any worker thread runs.
+    setCurrentServiceOrigin(*origin);
+    setDefaultCaFile(*caFile);
+
+    ProgramState state;
+    state.options = options.value();
+    state.dataDir = fromFilePath(*dataDir);
+    state.connection = ConnectionSettings{.origin = std::move(*origin), .caFile = *caFile};
+    return programStart(state, hooks);
 }
 
 } // namespace vantorel::gui

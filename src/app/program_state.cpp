@@ -1,5 +1,7 @@
 #include "app/program_state.h"
 
+#include "base/service_origin.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
@@ -12,47 +14,38 @@ struct OptionSet {
                                QStringLiteral("Directory of linkledger.db, set.ini and the browser "
                                               "profile."),
                                QStringLiteral("DIR")};
-    QCommandLineOption origin{QStringLiteral("origin"),
-                              QStringLiteral("Service origin (scheme and host), default %1.")
-                                  .arg(QLatin1String(kDefaultServiceOrigin)),
-                              QStringLiteral("URL")};
+    QCommandLineOption origin{
+        QStringLiteral("origin"),
+        QStringLiteral("Service origin (scheme and host), default %1 or $%2.")
+            .arg(QLatin1String(defaultServiceOriginText.data(),
+                               static_cast<qsizetype>(defaultServiceOriginText.size())),
+                 QLatin1String(serviceOriginEnvironmentVariable.data(),
+                               static_cast<qsizetype>(serviceOriginEnvironmentVariable.size()))),
+        QStringLiteral("URL")};
     QCommandLineOption caFile{QStringLiteral("ca-file"),
                               QStringLiteral("PEM file of CA certificates to trust for the "
-                                             "service."),
+                                             "service, besides the system's."),
                               QStringLiteral("FILE")};
-    QCommandLineOption screenshot{QStringLiteral("screenshot"),
-                                  QStringLiteral("Save a picture of the main window and quit."),
-                                  QStringLiteral("FILE")};
 
     void addTo(QCommandLineParser& parser) {
-        screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.setApplicationDescription(
             QStringLiteral("Vantorel: create Baidu Netdisk share links in bulk and keep a ledger "
                            "of them."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({dataDir, origin, caFile, screenshot});
+        parser.addOptions({dataDir, origin, caFile});
     }
 };
 
-} // namespace
-
-Expected<QUrl> parseServiceOrigin(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
-        !(url.path().isEmpty() || url.path() == QLatin1String("/"))) {
-        return Error{"--origin wants a scheme and a host, such as https://pan.baidu.com or "
-                     "http://127.0.0.1:8080, not \"" +
-                     text.toStdString() + "\""};
+std::optional<QString> valueIfSet(const QCommandLineParser& parser,
+                                  const QCommandLineOption& option) {
+    if (!parser.isSet(option)) {
+        return std::nullopt;
     }
-    QUrl origin;
-    origin.setScheme(scheme);
-    origin.setHost(url.host());
-    origin.setPort(url.port());
-    return origin;
+    return parser.value(option);
 }
+
+} // namespace
 
 Expected<AppOptions> parseAppOptions(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -68,14 +61,13 @@ Expected<AppOptions> parseAppOptions(const QStringList& arguments) {
     AppOptions result;
     result.help = parser.isSet(QStringLiteral("help"));
     result.version = parser.isSet(QStringLiteral("version"));
-    result.dataDir = parser.value(options.dataDir);
-    result.origin = parser.value(options.origin);
-    result.caFile = parser.value(options.caFile);
-    result.screenshotFile = parser.value(options.screenshot);
-    if (parser.isSet(options.origin)) {
-        const Expected<QUrl> origin = parseServiceOrigin(result.origin);
+    result.dataDir = valueIfSet(parser, options.dataDir);
+    result.origin = valueIfSet(parser, options.origin);
+    result.caFile = valueIfSet(parser, options.caFile);
+    if (result.origin) {
+        const Expected<ServiceOrigin> origin = ServiceOrigin::parse(result.origin->toStdString());
         if (!origin) {
-            return Error{origin.error().message, 2};
+            return Error{"--origin: " + origin.error().message, 2};
         }
     }
     return result;
@@ -88,10 +80,24 @@ QString appOptionsHelp() {
     return parser.helpText();
 }
 
+QUrl browserOrigin(const ProgramState& state) {
+    return QUrl(QString::fromStdString(state.connection.origin.text()));
+}
+
+std::filesystem::path toFilePath(const QString& text) {
+    return std::filesystem::path(text.toStdU16String());
+}
+
+QString fromFilePath(const std::filesystem::path& path) {
+    return QString::fromStdU16String(path.u16string());
+}
+
 void exitCleanup(ProgramState& state) {
     state.dbPath.clear();
-    state.caFile.clear();
-    state.origin.clear();
+    state.shareOptions = ShareOptions{};
+    state.currentRecordSet.close();
+    (void)state.recordStore.close();
+    state.connection = ConnectionSettings{};
     state.dataDir.clear();
     state.options = AppOptions{};
 }

@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <algorithm>
+#include <string>
 
 namespace vantorel::gui {
 
@@ -52,10 +53,18 @@ void UiShareObserver::setButtonEnabled(int index, bool enabled) {
     post([this, index, enabled] { target_.setButtonEnabled(index, enabled); });
 }
 
-void UiShareObserver::message(const std::string& text, MessageIcon icon) {
+void UiShareObserver::entryFinished(const EntryOutcome& outcome) {
+    post([this, outcome] { target_.entryFinished(outcome); });
+}
+
+void UiShareObserver::runFinished(const RunSummary& summary) {
+    post([this, summary] { target_.runFinished(summary); });
+}
+
+void UiShareObserver::showMessage(std::string_view text, MessageIcon icon, std::stop_token stop) {
     if (QThread::currentThread() == thread()) {
         if (!isClosed()) {
-            target_.message(text, icon);
+            target_.showMessage(text, icon, std::move(stop));
         }
         return;
     }
@@ -63,7 +72,7 @@ void UiShareObserver::message(const std::string& text, MessageIcon icon) {
     unsigned long long generation = 0;
     {
         std::lock_guard lock(mutex_);
-        if (closed_) {
+        if (closed_ || stop.stop_requested()) {
             return;
         }
         generation = generation_;
@@ -71,19 +80,22 @@ void UiShareObserver::message(const std::string& text, MessageIcon icon) {
     }
     QMetaObject::invokeMethod(
         this,
-        [this, generation, pending, text, icon] {
+        [this, generation, pending, text = std::string(text), icon] {
             bool show = false;
             {
                 std::lock_guard lock(mutex_);
                 show = !closed_ && generation == generation_ && !pending->done;
             }
             if (show) {
-                target_.message(text, icon);
+                target_.showMessage(text, icon, pending->dismiss.get_token());
             }
             release(pending);
         },
         Qt::QueuedConnection);
 
+    // Runs on the thread that asks for the stop (or here, when it already
+    // has): the worker goes on at once, and the box is taken down.
+    const std::stop_callback onStop(stop, [this, pending] { release(pending); });
     std::unique_lock lock(mutex_);
     released_.wait(lock, [&] { return pending->done; });
 }
@@ -95,9 +107,11 @@ void UiShareObserver::release(const std::shared_ptr<PendingMessage>& pending) {
         pending_.erase(std::remove(pending_.begin(), pending_.end(), pending), pending_.end());
     }
     released_.notify_all();
+    pending->dismiss.request_stop();
 }
 
 void UiShareObserver::close() {
+    std::vector<std::shared_ptr<PendingMessage>> waiting;
     {
         std::lock_guard lock(mutex_);
         closed_ = true;
@@ -105,9 +119,12 @@ void UiShareObserver::close() {
         for (const auto& pending : pending_) {
             pending->done = true;
         }
-        pending_.clear();
+        waiting.swap(pending_);
     }
     released_.notify_all();
+    for (const auto& pending : waiting) {
+        pending->dismiss.request_stop();
+    }
 }
 
 void UiShareObserver::reopen() {

@@ -20,7 +20,7 @@ std::string WebLoginSource::cookieText() {
         origin_.host(), origin_.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0);
 }
 
-std::string WebLoginSource::currentAddress() {
+std::string WebLoginSource::currentUrl() {
     if (view_ == nullptr) {
         return {};
     }
@@ -34,7 +34,7 @@ QString wrapAsFunctionBody(std::string_view functionBody) {
            QStringLiteral("\r\n})()");
 }
 
-std::string WebLoginSource::runPageScript(std::string_view functionBody) {
+std::string WebLoginSource::runPageScript(std::string_view script) {
     if (view_ == nullptr || view_->page() == nullptr) {
         return {};
     }
@@ -47,7 +47,7 @@ std::string WebLoginSource::runPageScript(std::string_view functionBody) {
     QPointer<QEventLoop> waiting(&loop);
     QWebEnginePage* page = view_->page();
     QObject::connect(page, &QObject::destroyed, &loop, &QEventLoop::quit);
-    page->runJavaScript(wrapAsFunctionBody(functionBody), QWebEngineScript::MainWorld,
+    page->runJavaScript(wrapAsFunctionBody(script), QWebEngineScript::MainWorld,
                         [answer, waiting](const QVariant& value) {
                             answer->done = true;
                             answer->value = value;

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -10,27 +11,36 @@
 
 using namespace vantorel::gui;
 using namespace vantorel::gui::test;
+using vantorel::EntryOutcome;
+using vantorel::EntryVerdict;
+using vantorel::MessageIcon;
+using vantorel::RunEnd;
+using vantorel::RunSummary;
 
 namespace {
 
 // Records what reaches the window's side, and on which thread.
-class RecordingTarget final : public ShareObserver {
+class RecordingTarget final : public vantorel::ShareObserver {
 public:
     void setProgressMaximum(int maximum) override { note("max " + std::to_string(maximum)); }
     void setProgressPosition(int position) override { note("pos " + std::to_string(position)); }
     void setButtonEnabled(int index, bool enabled) override {
         note("button " + std::to_string(index) + (enabled ? " on" : " off"));
     }
-    void message(const std::string& text, MessageIcon) override {
-        note("message " + text);
+    void showMessage(std::string_view text, MessageIcon, std::stop_token dismiss) override {
+        note("message " + std::string(text));
         if (onMessage) {
-            onMessage();
+            onMessage(dismiss);
         }
+    }
+    void entryFinished(const EntryOutcome& outcome) override { note("entry " + outcome.path); }
+    void runFinished(const RunSummary& summary) override {
+        note("finished " + std::to_string(summary.shared));
     }
 
     std::vector<std::string> calls;
     bool allOnUiThread = true;
-    std::function<void()> onMessage;
+    std::function<void(std::stop_token)> onMessage;
 
 private:
     void note(std::string call) {
@@ -44,19 +54,19 @@ private:
 TEST(ShareBridge, CarriesWorkerCallsToTheUiThreadInOrder) {
     RecordingTarget target;
     UiShareObserver bridge(target);
-    std::atomic<bool> workerDone = false;
     std::thread worker([&] {
         bridge.setProgressMaximum(2);
         bridge.setProgressPosition(1);
+        bridge.entryFinished({.verdict = EntryVerdict::Shared, .path = "/a"});
         bridge.setButtonEnabled(3, false);
         bridge.setButtonEnabled(2, true);
-        workerDone = true;
+        bridge.runFinished({.shared = 1, .end = RunEnd::Completed});
     });
     worker.join();
     EXPECT_TRUE(target.calls.empty()) << "nothing runs on the worker itself";
-    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 4; }));
-    EXPECT_EQ(target.calls,
-              (std::vector<std::string>{"max 2", "pos 1", "button 3 off", "button 2 on"}));
+    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 6; }));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"max 2", "pos 1", "entry /a", "button 3 off",
+                                                      "button 2 on", "finished 1"}));
     EXPECT_TRUE(target.allOnUiThread);
 }
 
@@ -65,11 +75,11 @@ TEST(ShareBridge, MessageBlocksTheWorkerUntilTheBoxIsClosed) {
     UiShareObserver bridge(target);
     std::atomic<bool> returned = false;
     bool returnedWhileShowing = true;
-    target.onMessage = [&] {
+    target.onMessage = [&](std::stop_token) {
         returnedWhileShowing = returned.load();
     };
     std::thread worker([&] {
-        bridge.message("分享完成!", MessageIcon::Information);
+        bridge.showMessage("分享完成!", MessageIcon::Information, {});
         returned = true;
         bridge.setProgressPosition(0);
     });
@@ -81,20 +91,55 @@ TEST(ShareBridge, MessageBlocksTheWorkerUntilTheBoxIsClosed) {
     EXPECT_TRUE(target.allOnUiThread);
 }
 
+TEST(ShareBridge, StopReleasesTheWorkerAtOnceAndTakesTheBoxDown) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::stop_source stop;
+    std::atomic<bool> returned = false;
+    bool workerFreeWhileShowing = false;
+    bool dismissed = false;
+    target.onMessage = [&](std::stop_token dismiss) {
+        // The user does not answer; the run is stopped meanwhile.
+        QTimer::singleShot(0, [&] { stop.request_stop(); });
+        workerFreeWhileShowing = waitFor([&] { return returned.load(); });
+        dismissed = waitFor([&] { return dismiss.stop_requested(); });
+    };
+    std::thread worker([&] {
+        bridge.showMessage("今日分享数量完成!", MessageIcon::None, stop.get_token());
+        returned = true;
+    });
+    ASSERT_TRUE(waitFor([&] { return !target.calls.empty(); }));
+    worker.join();
+    EXPECT_TRUE(workerFreeWhileShowing);
+    EXPECT_TRUE(dismissed);
+}
+
+TEST(ShareBridge, MessageOfAStoppedRunIsNeverShown) {
+    RecordingTarget target;
+    UiShareObserver bridge(target);
+    std::stop_source stop;
+    stop.request_stop();
+    std::thread([&] {
+        bridge.showMessage("分享完成!", MessageIcon::Information, stop.get_token());
+    }).join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(target.calls.empty());
+}
+
 TEST(ShareBridge, ClosingReleasesAWaitingWorkerWithoutShowingAnything) {
     RecordingTarget target;
     UiShareObserver bridge(target);
     std::atomic<bool> asking = false;
     std::thread worker([&] {
         asking = true;
-        bridge.message("今日分享数量完成!", MessageIcon::None);
+        bridge.showMessage("今日分享数量完成!", MessageIcon::None, {});
         bridge.setButtonEnabled(2, true);
     });
     while (!asking) {
         std::this_thread::yield();
     }
     // The UI thread runs no events here: only close() can free the worker,
-    // as when the window joins it during a stop.
+    // as when the window joins it while it closes.
     bridge.close();
     worker.join();
     QCoreApplication::processEvents();
@@ -118,6 +163,6 @@ TEST(ShareBridge, CallsFromTheUiThreadGoStraightThrough) {
     RecordingTarget target;
     UiShareObserver bridge(target);
     bridge.setButtonEnabled(2, false);
-    bridge.message("hi", MessageIcon::Information);
+    bridge.showMessage("hi", MessageIcon::Information, {});
     EXPECT_EQ(target.calls, (std::vector<std::string>{"button 2 off", "message hi"}));
 }

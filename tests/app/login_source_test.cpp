@@ -1,8 +1,8 @@
 #include "app/browser_cookies.h"
-#include "app/browser_login_source.h"
 #include "app/browser_view.h"
 #include "app/main_window.h"
 #include "app/web_login_source.h"
+#include "netdisk/page_text.h"
 #include "test_support.h"
 
 #include <QFile>
@@ -73,7 +73,7 @@ protected:
     }
 
     void openWindow() {
-        auto loaded = MainWindow::load(test_->state, nullptr);
+        auto loaded = MainWindow::load(test_->state);
         ASSERT_TRUE(loaded) << loaded.error().message;
         window_ = std::move(loaded.value());
         QSignalSpy settled(window_->browserView()->page(), &QWebEnginePage::loadFinished);
@@ -88,7 +88,7 @@ protected:
         ASSERT_TRUE(loaded.first().first().toBool()) << pathAndQuery.toStdString();
     }
 
-    BrowserLoginSource& source() { return window_->loginSource(); }
+    vantorel::BrowserSource& source() { return window_->loginSource(); }
 
     std::unique_ptr<LocalServer> server_;
     std::unique_ptr<TestState> test_;
@@ -140,14 +140,14 @@ TEST_F(LoginSourceTest, LoginSurvivesARestart) {
 
 TEST_F(LoginSourceTest, CurrentAddressIsTheFullEncodedAddressWithItsFragment) {
     navigate(QStringLiteral("/disk/main?vmode=list&path=%2Fdocs%2F2021#/index?category=all"));
-    EXPECT_EQ(source().currentAddress(),
+    EXPECT_EQ(source().currentUrl(),
               server_->origin().toString().toStdString() +
                   "/disk/main?vmode=list&path=%2Fdocs%2F2021#/index?category=all");
 }
 
 TEST_F(LoginSourceTest, SelectionScriptReturnsTheSelectedItemsAsJson) {
     navigate(QStringLiteral("/files"));
-    const std::string json = source().runPageScript(kSelectionScript);
+    const std::string json = source().runPageScript(vantorel::selectionPageScript);
     EXPECT_EQ(json,
               R"([{"fs_id":1001,"server_filename":"a%41.txt","path":"/docs/a%41.txt","isdir":0,)"
               R"("md5":"0cc175b9c0f1b6a831c399e269772661","size":12,"thumbs":{"url3":"t.jpg"}},)"
@@ -156,12 +156,13 @@ TEST_F(LoginSourceTest, SelectionScriptReturnsTheSelectedItemsAsJson) {
 
 TEST_F(LoginSourceTest, NothingSelectedGivesAnEmptyArray) {
     navigate(QStringLiteral("/empty"));
-    EXPECT_EQ(source().runPageScript(kSelectionScript), "[]");
+    EXPECT_EQ(source().runPageScript(vantorel::selectionPageScript), "[]");
 }
 
 TEST_F(LoginSourceTest, FailingScriptOrNoValueGivesEmptyText) {
     navigate(QStringLiteral("/plain"));
-    EXPECT_EQ(source().runPageScript(kSelectionScript), "") << "the page has no require()";
+    EXPECT_EQ(source().runPageScript(vantorel::selectionPageScript), "")
+        << "the page has no require()";
     EXPECT_EQ(source().runPageScript("var x = 1;"), "");
     EXPECT_EQ(source().runPageScript("return null;"), "");
     EXPECT_EQ(source().runPageScript("return 42;"), "42");
@@ -186,12 +187,7 @@ TEST(CookieJournal, ReadsBackWhatIsStillValidInItsOrder) {
     EXPECT_TRUE(mirror.cookies().front().isHttpOnly());
 }
 
-TEST(SelectionScript, IsTheFourLinesRunAsAFunctionBody) {
-    EXPECT_EQ(std::string(kSelectionScript),
-              "var ccc = require(\"system-core:context/SystemContext.js\");\r\n"
-              "var obj = new ccc(!1);\r\n"
-              "var result = obj.list.getSelected();\r\n"
-              "return JSON.stringify(result); ");
+TEST(SelectionScript, RunsAsAFunctionBody) {
     EXPECT_EQ(wrapAsFunctionBody("return 1;"), QStringLiteral("(function(){\r\nreturn 1;\r\n})()"));
 }
 

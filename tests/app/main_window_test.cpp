@@ -1,7 +1,6 @@
-#include "app/browser_login_source.h"
 #include "app/browser_view.h"
 #include "app/main_window.h"
-#include "fake_share_controller.h"
+#include "sim_window.h"
 #include "test_support.h"
 #include "ui/about_window.h"
 #include "ui/help_window.h"
@@ -24,26 +23,15 @@ using namespace vantorel::gui::test;
 
 namespace {
 
-struct ShownMessage {
-    QString text;
-    MessageIcon icon;
-};
-
 class MainWindowTest : public ::testing::Test {
 protected:
     // Opens the window on `origin` and waits for its first page to settle.
-    void open(const QUrl& origin, ShareController* controller = nullptr) {
+    void open(const QUrl& origin) {
         test_ = std::make_unique<TestState>(origin);
-        auto loaded = MainWindow::load(test_->state, controller);
+        auto loaded = MainWindow::load(test_->state);
         ASSERT_TRUE(loaded) << loaded.error().message;
         window_ = std::move(loaded.value());
         QSignalSpy settled(window_->browserView()->page(), &QWebEnginePage::loadFinished);
-        window_->setMessagePresenter([this](const QString& text, MessageIcon icon) {
-            messages_.push_back({text, icon});
-            if (onMessage_) {
-                onMessage_();
-            }
-        });
         window_->show();
         ASSERT_TRUE(waitFor([&] { return !settled.isEmpty(); }));
     }
@@ -57,8 +45,12 @@ protected:
                 ++countHits_;
                 res.set_content("<p>count</p>", "text/html");
             });
+            s.Get("/disk/home", [this](const httplib::Request&, httplib::Response& res) {
+                ++homePageHits_;
+                res.set_content("<p>not logged in</p>", "text/html");
+            });
         });
-        open(server_->origin(), &controller_);
+        open(server_->origin());
     }
 
     void navigate(const QUrl& url) {
@@ -81,13 +73,11 @@ protected:
         return states;
     }
 
-    FakeShareController controller_; // outlives the window
     std::unique_ptr<LocalServer> server_;
     std::unique_ptr<TestState> test_;
     std::unique_ptr<MainWindow> window_;
-    std::vector<ShownMessage> messages_;
-    std::function<void()> onMessage_;
     std::atomic<int> countHits_ = 0;
+    std::atomic<int> homePageHits_ = 0;
 };
 
 QPoint placeIn(const QWidget& widget, const QWidget& window) {
@@ -191,36 +181,6 @@ TEST_F(MainWindowTest, RefreshReloadsThePageAndHoldsItsButtonThroughTheWait) {
     EXPECT_TRUE(waitFor([&] { return countHits_ == 2; }));
 }
 
-TEST_F(MainWindowTest, ShareGathersThenStartsAndLeavesOnlyStopEnabled) {
-    openServed();
-    navigate(server_->url(QStringLiteral("/other?path=%2Fdocs#frag")));
-    window().onToolbarClick(kShareButton);
-    EXPECT_EQ(controller_.calls, (std::vector<std::string>{"options", "gather", "start"}));
-    EXPECT_EQ(controller_.gatheredAddress,
-              server_->url(QStringLiteral("/other?path=%2Fdocs#frag")).toString().toStdString());
-    EXPECT_FALSE(window().isButtonEnabled(kShareButton));
-    EXPECT_TRUE(window().isButtonEnabled(kStopButton));
-    EXPECT_TRUE(messages_.empty());
-}
-
-TEST_F(MainWindowTest, StopSwapsTheButtonsAndStopsTheRun) {
-    openServed();
-    controller_.run = [](ShareObserver&, std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    };
-    window().onToolbarClick(kShareButton);
-    window().setProgressMaximum(10);
-    window().setProgressPosition(4);
-    window().toolbarButton(kStopButton)->click();
-    EXPECT_TRUE(controller_.called("stop"));
-    EXPECT_FALSE(controller_.worker.joinable());
-    EXPECT_TRUE(window().isButtonEnabled(kShareButton));
-    EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-    EXPECT_EQ(window().progressBar()->value(), 4) << "a stop keeps the position";
-}
-
 TEST_F(MainWindowTest, StopWithNoRunOnlySwapsTheButtons) {
     openServed();
     window().setButtonEnabled(kStopButton, true);
@@ -228,118 +188,17 @@ TEST_F(MainWindowTest, StopWithNoRunOnlySwapsTheButtons) {
     window().onToolbarClick(kStopButton);
     EXPECT_TRUE(window().isButtonEnabled(kShareButton));
     EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-    EXPECT_FALSE(controller_.called("start"));
+    EXPECT_FALSE(window().shareRunning());
 }
 
 TEST_F(MainWindowTest, StopDuringTheShortWaitCallsTheShareOff) {
     openServed();
     QTimer::singleShot(0, [&] { window().toolbarButton(kStopButton)->click(); });
     window().onToolbarClick(kShareButton);
-    EXPECT_FALSE(controller_.called("gather"));
-    EXPECT_FALSE(controller_.called("start"));
+    EXPECT_EQ(homePageHits_, 0) << "no login was gathered";
+    EXPECT_FALSE(window().shareRunning());
     EXPECT_TRUE(window().isButtonEnabled(kShareButton));
     EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-}
-
-TEST_F(MainWindowTest, CompletedRunShowsItsMessageThenResetsButtonsAndProgress) {
-    openServed();
-    controller_.run = [](ShareObserver& ui, std::stop_token) {
-        ui.setProgressMaximum(2);
-        ui.setProgressPosition(1);
-        ui.setProgressPosition(2);
-        ui.message("分享完成!", MessageIcon::Information);
-        ui.setButtonEnabled(kStopButton, false);
-        ui.setButtonEnabled(kShareButton, true);
-        ui.setProgressPosition(0);
-    };
-    int positionAtMessage = -1;
-    bool shareEnabledAtMessage = true;
-    onMessage_ = [&] {
-        positionAtMessage = window().progressBar()->value();
-        shareEnabledAtMessage = window().isButtonEnabled(kShareButton);
-    };
-    window().onToolbarClick(kShareButton);
-    ASSERT_TRUE(waitFor([&] { return window().isButtonEnabled(kShareButton); }));
-    controller_.worker.join();
-    ASSERT_EQ(messages_.size(), 1U);
-    EXPECT_EQ(messages_[0].text, QStringLiteral("分享完成!"));
-    EXPECT_EQ(messages_[0].icon, MessageIcon::Information);
-    EXPECT_EQ(positionAtMessage, 2);
-    EXPECT_FALSE(shareEnabledAtMessage);
-    EXPECT_EQ(window().progressBar()->maximum(), 2);
-    EXPECT_EQ(window().progressBar()->value(), 0);
-    EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-}
-
-TEST_F(MainWindowTest, RunEndedByTheDailyLimitKeepsShareDisabledUntilStop) {
-    openServed();
-    controller_.run = [](ShareObserver& ui, std::stop_token) {
-        ui.setProgressMaximum(5);
-        ui.setProgressPosition(2);
-        ui.message("今日分享数量完成!", MessageIcon::None);
-    };
-    window().onToolbarClick(kShareButton);
-    ASSERT_TRUE(waitFor([&] { return !messages_.empty(); }));
-    controller_.worker.join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(messages_[0].text, QStringLiteral("今日分享数量完成!"));
-    EXPECT_EQ(messages_[0].icon, MessageIcon::None);
-    EXPECT_FALSE(window().isButtonEnabled(kShareButton));
-    EXPECT_TRUE(window().isButtonEnabled(kStopButton));
-    EXPECT_EQ(window().progressBar()->value(), 2);
-
-    window().toolbarButton(kStopButton)->click();
-    EXPECT_TRUE(window().isButtonEnabled(kShareButton));
-    EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-    EXPECT_EQ(window().progressBar()->value(), 2);
-}
-
-TEST_F(MainWindowTest, StopWhileTheRunWaitsOnAMessageDoesNotHang) {
-    openServed();
-    std::atomic<bool> asking = false;
-    controller_.run = [&](ShareObserver& ui, std::stop_token) {
-        asking = true;
-        ui.message("分享完成!", MessageIcon::Information);
-        ui.setButtonEnabled(kStopButton, false);
-    };
-    window().onToolbarClick(kShareButton);
-    while (!asking) {
-        std::this_thread::yield();
-    }
-    window().onToolbarClick(kStopButton); // joins the worker
-    EXPECT_FALSE(controller_.worker.joinable());
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(messages_.empty()) << "the stopped run's message is dropped";
-    EXPECT_TRUE(window().isButtonEnabled(kShareButton));
-}
-
-TEST_F(MainWindowTest, ShareThatCannotStartSaysWhyAndRestoresTheButtons) {
-    openServed();
-    controller_.startResult = vantorel::Error{"记录数据库无法打开"};
-    window().onToolbarClick(kShareButton);
-    ASSERT_EQ(messages_.size(), 1U);
-    EXPECT_EQ(messages_[0].text, QStringLiteral("记录数据库无法打开"));
-    EXPECT_TRUE(window().isButtonEnabled(kShareButton));
-    EXPECT_FALSE(window().isButtonEnabled(kStopButton));
-}
-
-TEST_F(MainWindowTest, ClosingDuringARunStopsItAndEndsTheProgram) {
-    openServed();
-    controller_.run = [](ShareObserver&, std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    };
-    QSignalSpy ending(&window(), &MainWindow::programEnding);
-    window().onToolbarClick(kShareButton);
-    ASSERT_TRUE(controller_.worker.joinable());
-    window().close();
-    EXPECT_EQ(ending.count(), 1);
-    EXPECT_TRUE(controller_.called("stop"));
-    EXPECT_FALSE(controller_.worker.joinable());
-    window().onToolbarClick(kShareButton);
-    EXPECT_EQ(std::count(controller_.calls.begin(), controller_.calls.end(), "start"), 1)
-        << "no command runs once the window is closing";
 }
 
 TEST_F(MainWindowTest, HelpAndAboutHoldTheirButtonWhileTheModalDialogIsOpen) {
@@ -393,7 +252,7 @@ TEST_F(MainWindowTest, PagePopupIsPlacedAtOneThirdOfTheScreenAtTheSizeItAsked) {
 
 TEST(MainWindowPlacement, NewWindowGoesToOneThirdOfTheScreenAndKeepsItsSize) {
     TestState test(deadOrigin());
-    auto window = MainWindow::load(test.state, nullptr);
+    auto window = MainWindow::load(test.state);
     ASSERT_TRUE(window);
     QWidget* parent = window->get();
     int left = -1;
@@ -432,10 +291,24 @@ TEST_F(MainWindowTest, PageThatFailsToLoadSaysSoInTheView) {
     EXPECT_TRUE(waitFor([&] { return window().addressLabel()->text().contains(origin.host()); }));
 }
 
-TEST_F(MainWindowTest, ShareWithoutAnEngineSaysSoAndRestoresTheButtons) {
-    open(deadOrigin(), nullptr);
+TEST_F(MainWindowTest, ShareThatCannotStartSaysWhyAndRestoresTheButtons) {
+    openServed(); // a home page without a login
+    BoxAnswerer boxes;
     window().onToolbarClick(kShareButton);
-    ASSERT_EQ(messages_.size(), 1U);
+    ASSERT_TRUE(boxes.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("未获取到登录信息,请先在浏览器中登录百度网盘"));
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("信息："));
+    EXPECT_EQ(homePageHits_, 1);
+    EXPECT_FALSE(window().shareRunning());
     EXPECT_TRUE(window().isButtonEnabled(kShareButton));
     EXPECT_FALSE(window().isButtonEnabled(kStopButton));
+}
+
+TEST_F(MainWindowTest, ProgressOfAnEmptyFolderIsAStillEmptyBar) {
+    openServed();
+    window().setProgressMaximum(0);
+    window().setProgressPosition(0);
+    EXPECT_GT(window().progressBar()->maximum(), window().progressBar()->minimum())
+        << "a range of 0 to 0 is an endless busy indicator";
+    EXPECT_EQ(window().progressBar()->value(), 0);
 }

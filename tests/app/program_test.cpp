@@ -22,14 +22,21 @@ TEST(AppOptions, KeepsDataDirOriginAndCaFile) {
     EXPECT_EQ(options->dataDir, QStringLiteral("some/dir"));
     EXPECT_EQ(options->origin, QStringLiteral("http://127.0.0.1:8080"));
     EXPECT_EQ(options->caFile, QStringLiteral("ca.pem"));
-    EXPECT_TRUE(options->screenshotFile.isEmpty());
     EXPECT_FALSE(options->help);
+
+    const auto none = parseAppOptions({QStringLiteral("vantorel")});
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->dataDir.has_value());
+    EXPECT_FALSE(none->origin.has_value());
+    EXPECT_FALSE(none->caFile.has_value());
 }
 
 TEST(AppOptions, RejectsWhatItCannotUse) {
     for (const QStringList& arguments :
          {QStringList{QStringLiteral("vantorel"), QStringLiteral("--origin"),
                       QStringLiteral("pan.baidu.com")},
+          QStringList{QStringLiteral("vantorel"), QStringLiteral("--origin"),
+                      QStringLiteral("https://pan.baidu.com/disk/home")},
           QStringList{QStringLiteral("vantorel"), QStringLiteral("--bogus")},
           QStringList{QStringLiteral("vantorel"), QStringLiteral("stray")},
           QStringList{QStringLiteral("vantorel"), QStringLiteral("--data-dir")}}) {
@@ -40,55 +47,15 @@ TEST(AppOptions, RejectsWhatItCannotUse) {
     }
 }
 
-TEST(AppOptions, HelpListsTheOptionsButNotTheScreenshot) {
+TEST(AppOptions, HelpListsTheOptions) {
     const QString help = appOptionsHelp();
     EXPECT_TRUE(help.contains(QStringLiteral("--data-dir")));
     EXPECT_TRUE(help.contains(QStringLiteral("--origin")));
     EXPECT_TRUE(help.contains(QStringLiteral("--ca-file")));
-    EXPECT_FALSE(help.contains(QStringLiteral("--screenshot")));
     const auto options = parseAppOptions({QStringLiteral("vantorel"), QStringLiteral("--help")});
     ASSERT_TRUE(options);
     EXPECT_TRUE(options->help);
 }
-
-struct OriginCase {
-    const char* name;
-    const char* text;
-    const char* expected; // nullptr: rejected
-};
-
-void PrintTo(const OriginCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ServiceOrigin : public ::testing::TestWithParam<OriginCase> {};
-
-TEST_P(ServiceOrigin, IsSchemeHostAndPortOnly) {
-    const OriginCase& c = GetParam();
-    const auto origin = parseServiceOrigin(QString::fromUtf8(c.text));
-    if (c.expected == nullptr) {
-        EXPECT_FALSE(origin) << origin->toString().toStdString();
-    } else {
-        ASSERT_TRUE(origin) << origin.error().message;
-        EXPECT_EQ(origin->toString().toStdString(), c.expected);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ServiceOrigin,
-    ::testing::Values(OriginCase{"Https", "https://pan.baidu.com", "https://pan.baidu.com"},
-                      OriginCase{"TrailingSlash", "http://127.0.0.1:8080/",
-                                 "http://127.0.0.1:8080"},
-                      OriginCase{"UpperCaseScheme", "HTTP://127.0.0.1:9", "http://127.0.0.1:9"},
-                      OriginCase{"NoScheme", "pan.baidu.com", nullptr},
-                      OriginCase{"OtherScheme", "ftp://pan.baidu.com", nullptr},
-                      OriginCase{"WithPath", "https://pan.baidu.com/disk/home", nullptr},
-                      OriginCase{"WithQuery", "https://pan.baidu.com/?a=1", nullptr},
-                      OriginCase{"WithUser", "https://u@pan.baidu.com", nullptr},
-                      OriginCase{"Empty", "", nullptr}),
-    [](const ::testing::TestParamInfo<OriginCase>& param) {
-        return std::string(param.param.name);
-    });
 
 TEST(WaitPumping, ZeroOrNegativeTimeReturnsWithoutRunningEvents) {
     bool ran = false;
@@ -134,7 +101,6 @@ TEST(ProgramStart, WindowThatCannotLoadEndsWithMinusOne) {
 
     ProgramState state;
     state.dataDir = blocked;
-    state.origin = QUrl(QStringLiteral("http://127.0.0.1:9"));
     QString shownText;
     QString shownDetails;
     StartHooks hooks;
@@ -153,20 +119,24 @@ TEST(ProgramStart, ClosingTheMainWindowEndsWithZero) {
     TestState test(server.origin());
     const QString expectedDbPath = test.filePath(QStringLiteral("linkledger.db"));
     bool sawWindow = false;
+    bool ledgerOpen = false;
     QString dbPathWhileRunning;
-    QTimer::singleShot(0, [&] {
-        dbPathWhileRunning = test.state.dbPath;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<MainWindow*>(widget)) {
-                sawWindow = window->isVisible();
-                window->close();
-            }
-        }
-    });
-    EXPECT_EQ(programStart(test.state), 0);
+    StartHooks hooks;
+    hooks.onShown = [&](MainWindow& window, ProgramState& state) {
+        dbPathWhileRunning = state.dbPath;
+        ledgerOpen = state.recordStore.isOpen();
+        sawWindow = window.isVisible();
+        (void)state.recordStore.findByFid("1"); // a query before the end
+        window.close();
+    };
+    EXPECT_EQ(programStart(test.state, hooks), 0);
     EXPECT_TRUE(sawWindow);
     EXPECT_EQ(dbPathWhileRunning, expectedDbPath);
-    // The exit routine has run: the program-wide values are released.
+    EXPECT_TRUE(ledgerOpen);
+    EXPECT_TRUE(QFile::exists(expectedDbPath)) << "the first start creates the ledger";
+    // The exit routine has run: the program-wide values are released and the
+    // ledger closed.
+    EXPECT_FALSE(test.state.recordStore.isOpen());
     EXPECT_TRUE(test.state.dbPath.isEmpty());
     EXPECT_TRUE(test.state.dataDir.isEmpty());
 }

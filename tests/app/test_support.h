@@ -5,6 +5,7 @@
 // conditions.
 
 #include "app/program_state.h"
+#include "base/service_origin.h"
 
 #include <QColor>
 #include <QPoint>
@@ -105,7 +106,7 @@ struct TestState {
 
     explicit TestState(const QUrl& origin) {
         state.dataDir = scratchDirectory();
-        state.origin = origin;
+        state.connection.origin = *vantorel::ServiceOrigin::parse(origin.toString().toStdString());
     }
     QString filePath(const QString& name) const { return state.dataDir + QLatin1Char('/') + name; }
 };

@@ -1,0 +1,147 @@
+// Runs the whole program as `vantorel` runs it and works it as a user would,
+// against the simulated service, for checks and pictures that need the real
+// process from start to exit:
+//
+//   app-driver close-during-run -- PROGRAM-OPTIONS
+//       logs in on the page, opens /我的文档, ticks every item, presses 分享
+//       and closes the main window as soon as the first row is in the ledger,
+//       while the run goes on with the next item.
+//   app-driver screenshot FILE -- PROGRAM-OPTIONS
+//       logs in, opens /我的文档, ticks two items, presses 分享, saves a
+//       picture of the main window once the first item is shared, then closes
+//       the window.
+//
+// PROGRAM-OPTIONS are the program's own (--origin, --data-dir, ...). The exit
+// status is the program's; 3 when a step did not come about.
+
+#include "app/main_window.h"
+#include "app/program_start.h"
+#include "app/program_state.h"
+#include "app/ui_wait.h"
+#include "sim_window.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+using namespace vantorel::gui;
+using namespace vantorel::gui::test;
+
+namespace {
+
+constexpr int kStepMs = 60'000;
+
+bool fail(const char* step) {
+    std::fprintf(stderr, "app-driver: %s did not come about\n", step);
+    QCoreApplication::exit(3);
+    return false;
+}
+
+bool logInAndOpen(MainWindow& window) {
+    if (!logInOnPage(window, kStepMs)) {
+        return fail("the login");
+    }
+    if (!openFolder(window, QStringLiteral("/我的文档"), kStepMs)) {
+        return fail("opening /我的文档");
+    }
+    return true;
+}
+
+void closeDuringRun(MainWindow& window, ProgramState& state) {
+    if (!logInAndOpen(window)) {
+        return;
+    }
+    if (pageScript(window, QStringLiteral("return String(__sim.selectAll());")).toInt() < 2) {
+        fail("ticking the items");
+        return;
+    }
+    window.toolbarButton(kShareButton)->click();
+    const bool recorded = QTest::qWaitFor(
+        [&] {
+            const auto rows = state.recordStore.selectRecords({});
+            return rows && !rows->empty();
+        },
+        kStepMs);
+    if (!recorded) {
+        fail("the first row");
+        return;
+    }
+    window.close();
+}
+
+void screenshot(MainWindow& window, ProgramState&, const QString& file) {
+    if (!logInAndOpen(window)) {
+        return;
+    }
+    if (tickItems(window, {QStringLiteral("报告 2021.docx"), QStringLiteral("照片_001.jpg")}) !=
+        2) {
+        fail("ticking the items");
+        return;
+    }
+    window.toolbarButton(kShareButton)->click();
+    if (!QTest::qWaitFor([&] { return window.progressBar()->value() >= 1; }, kStepMs)) {
+        fail("the first share");
+        return;
+    }
+    waitPumping(600); // let the page and the bar paint
+    if (!window.grab().save(file)) {
+        std::fprintf(stderr, "app-driver: cannot save %s\n", qPrintable(file));
+        QCoreApplication::exit(3);
+        return;
+    }
+    window.close();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+#if defined(__linux__)
+    // Never outlive the test that started it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    std::vector<char*> programArgs{argv[0]};
+    std::string scenario;
+    QString file;
+    int i = 1;
+    if (i < argc) {
+        scenario = argv[i++];
+    }
+    if (scenario == "screenshot" && i < argc) {
+        file = QString::fromLocal8Bit(argv[i++]);
+    }
+    if (i < argc && std::strcmp(argv[i], "--") == 0) {
+        ++i;
+    }
+    for (; i < argc; ++i) {
+        programArgs.push_back(argv[i]);
+    }
+    programArgs.push_back(nullptr);
+
+    StartHooks hooks;
+    if (scenario == "close-during-run") {
+        hooks.onShown = closeDuringRun;
+    } else if (scenario == "screenshot" && !file.isEmpty()) {
+        hooks.onShown = [file](MainWindow& window, ProgramState& state) {
+            screenshot(window, state, file);
+        };
+    } else {
+        std::fputs("usage: app-driver close-during-run | screenshot FILE -- PROGRAM-OPTIONS\n",
+                   stderr);
+        return 2;
+    }
+    hooks.reportLoadFailure = [](const QString& text, const QString& details) {
+        std::fprintf(stderr, "app-driver: %s: %s\n", qPrintable(text), qPrintable(details));
+    };
+    int programArgc = static_cast<int>(programArgs.size()) - 1;
+    return runProgram(programArgc, programArgs.data(), hooks);
+}

@@ -1,0 +1,496 @@
+// The desktop app end to end against the simulated service: logged in on the
+// service's own page in the embedded browser, a folder opened and items ticked
+// there, the toolbar pressed, the message boxes answered, and the ledger and
+// the toolbar read back.
+
+#include "app/browser_view.h"
+#include "app/main_window.h"
+#include "app/program_state.h"
+#include "records/record_store.h"
+#include "sim_client.h"
+#include "sim_process.h"
+#include "sim_window.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace vantorel::gui;
+using namespace vantorel::gui::test;
+using vantorel::ShareRecord;
+using vantorel::test::SimProcess;
+using vantorel::test::TempDir;
+
+namespace {
+
+// The toolbar and the progress bar at one moment.
+struct Toolbar {
+    bool share = false;
+    bool stop = false;
+    int position = 0;
+    int maximum = 0;
+    bool operator==(const Toolbar&) const = default;
+};
+
+void PrintTo(const Toolbar& t, std::ostream* os) {
+    *os << "{share " << (t.share ? "on" : "off") << ", stop " << (t.stop ? "on" : "off")
+        << ", progress " << t.position << "/" << t.maximum << "}";
+}
+
+class ShareFlowTest : public ::testing::Test {
+protected:
+    // Starts the simulator with `simArgs`, writes `settings` as set.ini and
+    // opens the program's window on the simulator, ledger and all.
+    void start(std::vector<std::string> simArgs = {}, const std::string& settings = "time=1\n",
+               const std::function<void(TestState&)>& prepare = {}) {
+        sim_ = std::make_unique<SimProcess>(std::move(simArgs));
+        ASSERT_TRUE(sim_->started()) << sim_->error();
+        test_ = std::make_unique<TestState>(QUrl(QString::fromStdString(sim_->origin())));
+        writeSettings(settings);
+        if (prepare) {
+            prepare(*test_);
+        }
+        auto loaded = MainWindow::load(test_->state);
+        ASSERT_TRUE(loaded) << loaded.error().message;
+        window_ = std::move(loaded.value());
+        window_->onCreated();
+        QSignalSpy settled(window_->browserView()->page(), &QWebEnginePage::loadFinished);
+        window_->show();
+        ASSERT_TRUE(waitFor([&] { return !settled.isEmpty(); }));
+    }
+
+    void writeSettings(const std::string& settings) {
+        QFile file(test_->filePath(QStringLiteral("set.ini")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(("[set]\n" + settings).c_str());
+    }
+
+    // Logs in on the page, opens `folder` and ticks `names` there.
+    void prepareShare(const QString& folder, const QStringList& names) {
+        ASSERT_TRUE(logInOnPage(window(), kPatienceMs));
+        ASSERT_TRUE(openFolder(window(), folder, kPatienceMs));
+        if (!names.isEmpty()) {
+            ASSERT_EQ(tickItems(window(), names), names.size());
+        }
+    }
+
+    void TearDown() override {
+        window_.reset();
+        sim_.reset();
+    }
+
+    MainWindow& window() { return *window_; }
+
+    Toolbar toolbar() const {
+        return {window_->isButtonEnabled(kShareButton), window_->isButtonEnabled(kStopButton),
+                window_->progressBar()->value(), window_->progressBar()->maximum()};
+    }
+
+    void pressShare() { window().toolbarButton(kShareButton)->click(); }
+    void pressStop() { window().toolbarButton(kStopButton)->click(); }
+
+    std::vector<ShareRecord> records() {
+        auto rows = test_->state.recordStore.selectRecords({});
+        EXPECT_TRUE(rows) << rows.error().message;
+        return rows ? *rows : std::vector<ShareRecord>{};
+    }
+
+    std::string fsIdOf(const QString& name) {
+        return pageScript(window(), QStringLiteral("var row = document.querySelector("
+                                                   "'tr.sim-row[data-name=' + JSON.stringify(%1) "
+                                                   "+ ']'); return row ? row.getAttribute("
+                                                   "'data-fs-id') : '';")
+                                        .arg(jsString(name)))
+            .toStdString();
+    }
+
+    // Waits until the run's worker has ended and its last calls reached the
+    // window.
+    void waitForRunEnd() {
+        ASSERT_TRUE(waitFor([&] { return !window().shareRunning(); }));
+        QCoreApplication::processEvents();
+    }
+
+    std::string linkPrefix() const { return sim_->origin() + "/s/"; }
+
+    BoxAnswerer boxes_;
+    std::unique_ptr<SimProcess> sim_;
+    std::unique_ptr<TestState> test_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+bool isCode(const std::string& code) {
+    return code.size() == 4 &&
+           std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(c) != 0; });
+}
+
+} // namespace
+
+TEST_F(ShareFlowTest, TickedItemsAreSharedRecordedAndTheToolbarFollowsTheRun) {
+    start();
+    prepareShare(QStringLiteral("/我的文档"),
+                 {QStringLiteral("报告 2021.docx"), QStringLiteral("it's mine.txt")});
+    const std::set<std::string> ids = {fsIdOf(QStringLiteral("报告 2021.docx")),
+                                       fsIdOf(QStringLiteral("it's mine.txt"))};
+    ASSERT_EQ(ids.size(), 2U);
+    ASSERT_EQ(toolbar(), (Toolbar{true, false, 0, 100})) << "idle";
+
+    Toolbar atMessage;
+    boxes_.setOnShown([&](QMessageBox&) { atMessage = toolbar(); });
+    pressShare();
+    EXPECT_EQ(toolbar().share, false) << "after a share click";
+    EXPECT_EQ(toolbar().stop, true) << "after a share click";
+
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    EXPECT_EQ(boxes_.seen()[0].title, QStringLiteral("信息："));
+    EXPECT_EQ(boxes_.seen()[0].icon, QMessageBox::Information);
+    EXPECT_EQ(atMessage, (Toolbar{false, true, 2, 2})) << "the run set maximum and position";
+    waitForRunEnd();
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 2})) << "run completed";
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QStringLiteral("已分享 2")));
+
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 2U);
+    std::set<std::string> recordedIds;
+    for (const ShareRecord& row : rows) {
+        recordedIds.insert(row.fid);
+        EXPECT_EQ(row.isdir, "0");
+        EXPECT_EQ(row.path, "/我的文档/" + row.beforename);
+        EXPECT_EQ(row.aftername, "");
+        EXPECT_EQ(row.sharelink.rfind(linkPrefix(), 0), 0U) << row.sharelink;
+        EXPECT_TRUE(isCode(row.password)) << row.password;
+        EXPECT_FALSE(row.sharetime.empty());
+        EXPECT_FALSE(row.md5.empty());
+        EXPECT_EQ(row.username, SimProcess::kUser);
+    }
+    EXPECT_EQ(recordedIds, ids);
+    EXPECT_TRUE(boxes_.seen().size() == 1) << "no other message";
+}
+
+TEST_F(ShareFlowTest, NothingTickedSharesTheOpenFolder) {
+    start();
+    prepareShare(QStringLiteral("/A"), {});
+    Toolbar atMessage;
+    boxes_.setOnShown([&](QMessageBox&) { atMessage = toolbar(); });
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    EXPECT_EQ(atMessage, (Toolbar{false, true, 3, 3}));
+    waitForRunEnd();
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 3}));
+
+    // Share type 1: the folder's files, then its folders, not what they hold.
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 3U);
+    EXPECT_EQ(rows[0].beforename, "a1.txt");
+    EXPECT_EQ(rows[0].isdir, "0");
+    EXPECT_EQ(rows[1].beforename, "B");
+    EXPECT_EQ(rows[1].isdir, "1");
+    EXPECT_EQ(rows[2].beforename, "C");
+    EXPECT_EQ(rows[2].isdir, "1");
+    for (const ShareRecord& row : rows) {
+        EXPECT_EQ(row.path, "/A/" + row.beforename);
+        EXPECT_EQ(row.sharelink.rfind(linkPrefix(), 0), 0U) << row.sharelink;
+    }
+
+    // Again: everything is recorded, so nothing is shared twice.
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_EQ(records().size(), 3U);
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QStringLiteral("跳过 3")));
+}
+
+TEST_F(ShareFlowTest, DailyLimitEndsTheRunAndTheButtonsStayUntilStop) {
+    start({}, "time=1\nShareNumber=1\n");
+    prepareShare(QStringLiteral("/我的文档"),
+                 {QStringLiteral("报告 2021.docx"), QStringLiteral("it's mine.txt")});
+    Toolbar atMessage;
+    boxes_.setOnShown([&](QMessageBox&) { atMessage = toolbar(); });
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("今日分享数量完成!"));
+    EXPECT_EQ(boxes_.seen()[0].icon, QMessageBox::NoIcon);
+    waitForRunEnd();
+    EXPECT_EQ(toolbar(), atMessage) << "the daily limit leaves toolbar and progress as they are";
+    EXPECT_EQ(toolbar().share, false);
+    EXPECT_EQ(toolbar().stop, true);
+    EXPECT_EQ(records().size(), 1U);
+
+    pressStop();
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, atMessage.position, atMessage.maximum}))
+        << "after a stop click";
+    EXPECT_EQ(boxes_.seen().size(), 1U);
+}
+
+TEST_F(ShareFlowTest, StopDuringTheRunEndsItAtOnce) {
+    start({}, "time=600\n"); // the run sits in its pause after the first item
+    prepareShare(QStringLiteral("/我的文档"),
+                 {QStringLiteral("报告 2021.docx"), QStringLiteral("it's mine.txt")});
+    pressShare();
+    ASSERT_TRUE(waitFor([&] { return records().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return window().progressBar()->value() == 1; }));
+    pressStop();
+    EXPECT_FALSE(window().shareRunning()) << "the worker is joined";
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 1, 2})) << "a stop keeps the position";
+    EXPECT_EQ(records().size(), 1U);
+    EXPECT_TRUE(boxes_.seen().empty()) << "a stopped run says nothing";
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QStringLiteral("已停止")))
+        << window().runStatusLabel()->text().toStdString();
+}
+
+TEST_F(ShareFlowTest, StopAbandonsAShareRequestInFlight) {
+    TempDir logDir;
+    const std::string log = logDir.file("requests.jsonl");
+    start({"--delay", "share=120000", "--log", log});
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(waitFor(
+        [&] { return vantorel::test::readFile(log).find("/share/set") != std::string::npos; }));
+    QElapsedTimer clock;
+    clock.start();
+    pressStop();
+    EXPECT_LT(clock.elapsed(), 60'000) << "the stop did not wait for the reply";
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_TRUE(records().empty()) << "an abandoned request leaves no row";
+    EXPECT_EQ(toolbar().share, true);
+}
+
+TEST_F(ShareFlowTest, WindowAnswersWhileTheLoginIsGatheredAndStopAbandonsIt) {
+    TempDir logDir;
+    const std::string log = logDir.file("requests.jsonl");
+    start({"--log", log});
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    // From now on the home page answers only after ten minutes.
+    auto client = vantorel::test::makeSimClient(*sim_);
+    auto added = client->Post(
+        "/__sim/fault", R"({"endpoint":"home","kind":"delay","value":600000})", "application/json");
+    ASSERT_TRUE(added && added->status == 200);
+    const auto homeRequests = [&] {
+        const std::string text = vantorel::test::readFile(log);
+        std::size_t count = 0;
+        for (std::size_t at = text.find("/disk/home"); at != std::string::npos;
+             at = text.find("/disk/home", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    const std::size_t before = homeRequests();
+
+    // The click returns only once the command is over; meanwhile the window
+    // keeps handling events, among them the stop.
+    bool stoppedWhileGathering = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (homeRequests() > before) {
+            watcher.stop();
+            stoppedWhileGathering = true;
+            pressStop();
+        }
+    });
+    watcher.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    pressShare();
+    EXPECT_TRUE(stoppedWhileGathering);
+    EXPECT_LT(clock.elapsed(), 300'000) << "the request was abandoned";
+    EXPECT_FALSE(window().shareRunning()) << "a stop during the gather calls the run off";
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 100}));
+    EXPECT_TRUE(boxes_.seen().empty());
+}
+
+TEST_F(ShareFlowTest, ClosingWhileTheRunWaitsOnAMessageTakesTheBoxDown) {
+    start({}, "time=1\nShareNumber=1\n");
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    QSignalSpy ending(&window(), &MainWindow::programEnding);
+    bool takenDown = false;
+    boxes_.setOnShown([&](QMessageBox& box) {
+        window().close(); // as the window manager would
+        takenDown = waitFor([&] { return !box.isVisible(); });
+    });
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("今日分享数量完成!"));
+    EXPECT_TRUE(takenDown);
+    EXPECT_EQ(ending.count(), 1);
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_EQ(records().size(), 1U);
+    pressShare();
+    EXPECT_FALSE(window().shareRunning()) << "no command runs once the window is closing";
+}
+
+TEST_F(ShareFlowTest, ClosingDuringTheRunStopsItBeforeTheWindowGoes) {
+    start({}, "time=600\n");
+    prepareShare(QStringLiteral("/我的文档"),
+                 {QStringLiteral("报告 2021.docx"), QStringLiteral("it's mine.txt")});
+    QSignalSpy ending(&window(), &MainWindow::programEnding);
+    pressShare();
+    ASSERT_TRUE(waitFor([&] { return records().size() == 1; }));
+    window().close();
+    EXPECT_EQ(ending.count(), 1);
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_EQ(records().size(), 1U);
+    EXPECT_TRUE(boxes_.seen().empty());
+}
+
+TEST_F(ShareFlowTest, NotLoggedInTheShareRefusesAndRestoresTheButtons) {
+    start();
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("未获取到登录信息,请先在浏览器中登录百度网盘"));
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 100}));
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_TRUE(records().empty());
+}
+
+TEST_F(ShareFlowTest, LedgerThatCannotBeOpenedIsReportedAndTheShareRefuses) {
+    QString dbPath;
+    start({}, "time=1\n", [&](TestState& test) {
+        dbPath = test.filePath(QStringLiteral("linkledger.db"));
+        ASSERT_TRUE(QDir().mkpath(dbPath)); // a directory where the file should be
+    });
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs)); // shown by the created handler
+    const QString atStart = boxes_.seen()[0].text;
+    EXPECT_TRUE(atStart.startsWith(QStringLiteral("无法打开分享记录数据库:")))
+        << atStart.toStdString();
+    EXPECT_TRUE(atStart.contains(dbPath)) << atStart.toStdString();
+
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    const QString atShare = boxes_.seen()[1].text;
+    EXPECT_TRUE(atShare.startsWith(QStringLiteral("无法打开分享记录数据库:")))
+        << atShare.toStdString();
+    EXPECT_TRUE(atShare.contains(dbPath)) << atShare.toStdString();
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 100}));
+    EXPECT_FALSE(window().shareRunning());
+}
+
+TEST_F(ShareFlowTest, TooLongCodeIsReportedAndTheRunKeepsThePreviousOptions) {
+    start({}, "time=1\npassword=ab12\n");
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    waitForRunEnd();
+
+    writeSettings("time=1\npassword=abc12\n");
+    ASSERT_TRUE(openFolder(window(), QStringLiteral("/我的文档"), kPatienceMs));
+    ASSERT_EQ(tickItems(window(), {QStringLiteral("it's mine.txt")}), 1);
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(3, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_EQ(boxes_.texts(), (std::vector<QString>{QStringLiteral("分享完成!"),
+                                                    QStringLiteral("提取密码,不能大于4位"),
+                                                    QStringLiteral("分享完成!")}));
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0].password, "ab12");
+    EXPECT_EQ(rows[1].password, "ab12") << "the code of the previous start";
+}
+
+TEST_F(ShareFlowTest, UnreadableSettingsAreReportedAndTheRunKeepsThePreviousOptions) {
+    start({}, "", [](TestState& test) {
+        const QString file = test.filePath(QStringLiteral("set.ini"));
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_TRUE(QDir().mkpath(file)); // cannot be read as a file
+    });
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_TRUE(boxes_.seen()[0].text.startsWith(QStringLiteral("无法读取设置文件")))
+        << boxes_.seen()[0].text.toStdString();
+    EXPECT_EQ(boxes_.seen()[1].text, QStringLiteral("分享完成!"));
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_TRUE(isCode(rows[0].password)) << "the defaults: a random code";
+}
+
+TEST_F(ShareFlowTest, GatheredCookiesHoldTheHttpOnlyLogin) {
+    start();
+    ASSERT_TRUE(logInOnPage(window(), kPatienceMs));
+    const std::string cookies = window().loginSource().cookieText();
+    EXPECT_NE(cookies.find(std::string("BDUSS=") + SimProcess::kLoginCookie), std::string::npos)
+        << cookies;
+    // The page itself cannot see it: it is HttpOnly.
+    const QString pageCookies = pageScript(window(), QStringLiteral("return document.cookie;"));
+    EXPECT_FALSE(pageCookies.contains(QStringLiteral("BDUSS"))) << pageCookies.toStdString();
+    EXPECT_TRUE(pageCookies.contains(QStringLiteral("STOKEN"))) << pageCookies.toStdString();
+}
+
+TEST_F(ShareFlowTest, PopupOfThePageIsPlacedAtOneThirdOfTheScreen) {
+    start();
+    ASSERT_TRUE(logInOnPage(window(), kPatienceMs));
+    pageScript(window(),
+               QStringLiteral("document.getElementById('sim-popup').click(); return '';"));
+    ASSERT_TRUE(waitFor([&] { return window().popups().size() == 1; }));
+    PopupWindow* popup = window().popups().first();
+    ASSERT_TRUE(waitFor([&] { return popup->sizedByPage(); }));
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    EXPECT_EQ(popup->frameGeometry().topLeft(), QPoint(screen.width() / 3, screen.height() / 3));
+    EXPECT_EQ(popup->size(), QSize(480, 360));
+    EXPECT_TRUE(waitFor([&] { return popup->page()->url().path() == QStringLiteral("/popup"); }));
+}
+
+namespace {
+
+// A certificate for 127.0.0.1 that is its own authority, made for the test.
+struct TestCertificate {
+    TempDir dir;
+    std::string cert = dir.file("cert.pem");
+    std::string key = dir.file("key.pem");
+    bool made = std::system(("openssl req -x509 -newkey ec -pkeyopt "
+                             "ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
+                             "-addext subjectAltName=IP:127.0.0.1 -addext "
+                             "basicConstraints=critical,CA:TRUE -keyout " +
+                             key + " -out " + cert + " >/dev/null 2>&1")
+                                .c_str()) == 0;
+};
+
+class ExtraAuthorityTest : public ShareFlowTest {
+protected:
+    void TearDown() override {
+        ShareFlowTest::TearDown();
+        ASSERT_TRUE(trustExtraCaFile(QString()));
+    }
+};
+
+} // namespace
+
+TEST_F(ExtraAuthorityTest, CaFileLetsTheBrowserAndTheRequestsTrustTheService) {
+    TestCertificate certificate;
+    if (!certificate.made) {
+        GTEST_SKIP() << "the openssl command is not available";
+    }
+    ASSERT_TRUE(trustExtraCaFile(QString::fromStdString(certificate.cert)));
+    start({"--cert", certificate.cert, "--key", certificate.key}, "time=1\n",
+          [&](TestState& test) { test.state.connection.caFile = certificate.cert; });
+    ASSERT_EQ(sim_->origin().rfind("https://", 0), 0U);
+    EXPECT_FALSE(window().browserView()->showsLoadFailure());
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0].sharelink.rfind(linkPrefix(), 0), 0U) << rows[0].sharelink;
+}
+
+TEST_F(ExtraAuthorityTest, WithoutTheCaFileTheServiceIsNotTrusted) {
+    TestCertificate certificate;
+    if (!certificate.made) {
+        GTEST_SKIP() << "the openssl command is not available";
+    }
+    start({"--cert", certificate.cert, "--key", certificate.key});
+    EXPECT_TRUE(waitFor([&] { return window().browserView()->showsLoadFailure(); }));
+}
