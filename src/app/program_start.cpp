@@ -5,6 +5,7 @@
 #include "app/program_state.h"
 #include "app/toolbar_icons.h"
 #include "app/ui_wait.h"
+#include "ui/secondary_windows.h"
 #include "ui/window_util.h"
 
 #include <QApplication>
@@ -82,6 +83,7 @@ int programStart(ProgramState& state, const StartHooks& hooks) {
     }
     std::unique_ptr<MainWindow> window = std::move(loaded.value());
     window->onCreated();
+    installSecondaryWindows(*window, state.ledger, state.dataDir);
     QObject::connect(
         window.get(), &MainWindow::programEnding, qApp, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);

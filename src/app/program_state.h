@@ -4,6 +4,7 @@
 // released by exitCleanup when the main window has gone.
 
 #include "base/expected.h"
+#include "records/record_store.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,6 +42,9 @@ struct ProgramState {
     QUrl origin;     // the service origin every page and request uses
     QString caFile;  // CA file handed to the web requests
     QString dbPath;  // dataDir + "/linkledger.db", set by the main window's created handler
+    // The ledger at dbPath: one connection for the share run and the records
+    // window alike.
+    RecordStore ledger;
 };
 
 // Releases the program-wide values; runs once, after the main window is gone.
