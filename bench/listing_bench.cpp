@@ -5,61 +5,17 @@
 
 #include "base/json_document.h"
 #include "listing_generator.h"
+#include "memory_usage.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
-
-#if !defined(_WIN32)
-#include <sys/resource.h>
-#endif
 
 namespace {
 
 using vantorel::JsonDocument;
-
-// Resident set figures of this process in KiB (Linux /proc), or -1.
-long statusKb(const char* field) {
-    long value = -1;
-    if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        const std::size_t n = std::strlen(field);
-        while (std::fgets(line, sizeof line, f)) {
-            if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
-                value = std::strtol(line + n + 1, nullptr, 10);
-                break;
-            }
-        }
-        std::fclose(f);
-    }
-    return value;
-}
-
-// Resets the kernel's resident high-water mark (VmHWM) so that it measures
-// one decode only; false where that is not possible.
-bool resetPeak() {
-    std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
-    if (!f)
-        return false;
-    const bool ok = std::fputs("5", f) >= 0;
-    return std::fclose(f) == 0 && ok;
-}
-
-// The process's lifetime peak in KiB (kilobytes on Linux), or 0 where unknown.
-long lifetimePeakKb() {
-#if !defined(_WIN32)
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-#else
-    return 0;
-#endif
-}
 
 const std::string& reply(std::size_t members) {
     static const std::string text = vantorel::bench::makeListingReply(members);
@@ -76,9 +32,8 @@ void BM_ListingDecode(benchmark::State& state) {
     std::string path;
     for (auto _ : state) {
         state.PauseTiming();
-        const long before = statusKb("VmRSS");
-        const bool windowed = resetPeak();
-        const long lifetimeBefore = lifetimePeakKb();
+        vantorel::bench::PeakGrowth memory;
+        memory.start();
         state.ResumeTiming();
 
         {
@@ -110,9 +65,7 @@ void BM_ListingDecode(benchmark::State& state) {
         } // the document's memory goes back here, inside the measured time
 
         state.PauseTiming();
-        const long peak = windowed ? statusKb("VmHWM") : lifetimePeakKb();
-        const long growth = peak - (windowed ? before : lifetimeBefore);
-        peakGrowthKb = std::max(peakGrowthKb, growth);
+        peakGrowthKb = std::max(peakGrowthKb, memory.stopKb());
         state.ResumeTiming();
     }
     const double replyMb = static_cast<double>(text.size()) / 1e6;

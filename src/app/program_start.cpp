@@ -7,6 +7,8 @@
 #include "base/data_dir.h"
 #include "base/http_request.h"
 #include "base/service_origin.h"
+#include "app/ui_wait.h"
+#include "ui/secondary_windows.h"
 #include "ui/window_util.h"
 
 #include <QApplication>
@@ -78,6 +80,7 @@ int programStart(ProgramState& state, const StartHooks& hooks) {
     }
     std::unique_ptr<MainWindow> window = std::move(loaded.value());
     window->onCreated();
+    installSecondaryWindows(*window, state.recordStore, state.dataDir);
     QObject::connect(
         window.get(), &MainWindow::programEnding, qApp, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);

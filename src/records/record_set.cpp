@@ -22,13 +22,17 @@ bool RecordSet::next() {
     return false;
 }
 
-std::string RecordSet::fieldText(std::size_t column) const {
+std::string_view RecordSet::fieldView(std::size_t column) const {
     const std::size_t width = columns_.size();
     if (column == 0 || column > width || cursor_ == 0 || cursor_ > rowTotal())
         return {};
     const std::size_t cell = (cursor_ - 1) * width + (column - 1);
     const std::size_t begin = cell == 0 ? 0 : ends_[cell - 1];
-    return cells_.substr(begin, ends_[cell] - begin);
+    return std::string_view(cells_).substr(begin, ends_[cell] - begin);
+}
+
+std::string RecordSet::fieldText(std::size_t column) const {
+    return std::string(fieldView(column));
 }
 
 std::string RecordSet::fieldText(std::string_view name) const {

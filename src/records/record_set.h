@@ -41,6 +41,10 @@ public:
     // The same by column name, ASCII case ignored; an unknown name gives "".
     std::string fieldText(std::string_view name) const;
 
+    // fieldText without the copy, for readers of many rows; the view lasts
+    // as long as the set's rows.
+    std::string_view fieldView(std::size_t column) const;
+
     // Drops the rows; the set then behaves like one without a result.
     void close();
 

@@ -19,6 +19,13 @@ QFont uiFont(int pixelSize, bool bold) {
     return font;
 }
 
+void setFontThroughout(QWidget& window, const QFont& font) {
+    window.setFont(font);
+    for (QWidget* child : window.findChildren<QWidget*>()) {
+        child->setFont(font);
+    }
+}
+
 Qt::WindowFlags fixedDialogFlags() {
     return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;

@@ -16,6 +16,10 @@ namespace vantorel::gui {
 // to a font without Chinese glyphs.
 QFont uiFont(int pixelSize, bool bold = false);
 
+// Gives `window` and every control in it `font`. Set on the window alone, the
+// font would not reach the controls the skin's style sheet draws.
+void setFontThroughout(QWidget& window, const QFont& font);
+
 // Title bar with a system menu, minimize and close, but no maximize: the frame
 // of the fixed-size secondary windows.
 Qt::WindowFlags fixedDialogFlags();

@@ -1,0 +1,140 @@
+#pragma once
+
+// The records window "管理分享链接": lists the ledger (all of it, or the rows
+// matching the query conditions), deletes all, the ticked or one record,
+// exports the listed rows and copies links. It works on the program's
+// RecordStore, which a share run may be writing to at the same time; every
+// call goes through the store's lock.
+
+#include "records/record_filter.h"
+#include "ui/records_model.h"
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace vantorel {
+class RecordStore;
+}
+
+namespace vantorel::gui {
+
+// Where an export goes: a file and the chosen filter of the save dialog. An
+// empty path means the dialog was cancelled.
+struct ExportTarget {
+    QString path;
+    QString filter;
+};
+
+class RecordsWindow : public QDialog {
+    Q_OBJECT
+public:
+    using SaveFileChooser = std::function<ExportTarget(QWidget* parent)>;
+
+    // The store must outlive the window.
+    explicit RecordsWindow(RecordStore& store, QWidget* parent = nullptr);
+
+    // "查询": everything when no condition is filled in, else the matching
+    // rows. A failed query is reported and leaves the grid empty.
+    void query();
+    // "删除所有": after the typed confirmation word.
+    void deleteAll();
+    // "删除选择": after the confirmation, the ticked rows; the button stays
+    // disabled for a second afterwards.
+    void deleteSelected();
+    // "导出": the listed rows, the checked export columns (all of them when
+    // none is checked), into a file chosen in the save dialog.
+    void exportRows();
+    // The context menu of the grid at a point of its viewport.
+    void openContextMenu(const QPoint& viewportPos);
+
+    // The conditions filled in, or none when every field is empty, the type
+    // is "所有" and no date box is checked.
+    std::optional<RecordFilter> conditions() const;
+
+    // Replaces the save dialog (tests answer it without a screen).
+    void setSaveFileChooser(SaveFileChooser chooser);
+
+    // The word the delete-all box asks for, and its prompt.
+    static QString deleteAllWord();
+    static QString deleteAllPrompt();
+
+    RecordsModel* model() const { return model_; }
+    QTableView* grid() const { return grid_; }
+    QLineEdit* idEdit() const { return id_; }
+    QLineEdit* beforeNameEdit() const { return beforeName_; }
+    QLineEdit* afterNameEdit() const { return afterName_; }
+    QComboBox* kindList() const { return kind_; }
+    QLineEdit* userEdit() const { return user_; }
+    QCheckBox* exactDateBox() const { return exactDateBox_; }
+    QDateEdit* exactDateEdit() const { return exactDate_; }
+    QCheckBox* rangeDateBox() const { return rangeDateBox_; }
+    QDateEdit* rangeFromEdit() const { return rangeFrom_; }
+    QDateEdit* rangeToEdit() const { return rangeTo_; }
+    QPushButton* queryButton() const { return query_; }
+    QPushButton* deleteAllButton() const { return deleteAll_; }
+    QPushButton* deleteSelectedButton() const { return deleteSelected_; }
+    QPushButton* exportButton() const { return export_; }
+    // Export check boxes in their design order: ID, 路径, 原名称, 新名称,
+    // 链接, 密码, 分享时间, 大小, MD5, 用户名.
+    const QList<QCheckBox*>& exportBoxes() const { return exportBoxes_; }
+    QLabel* countLabel() const { return count_; }
+
+private:
+    void buildConditionGroup();
+    void buildExportGroup();
+    void buildGrid();
+    // Lists with `filter` (null: everything) and remembers it for relist().
+    void list(const std::optional<RecordFilter>& filter);
+    // Lists again what the last listing showed (after a deletion).
+    void relist();
+    bool deleteRecords(const std::vector<std::int64_t>& ids);
+    bool confirm(const QString& text);
+    void report(const QString& text, bool failure = false);
+
+    RecordStore& store_;
+    RecordsModel* model_ = nullptr;
+    std::optional<RecordFilter> lastFilter_;
+    bool listed_ = false;
+    SaveFileChooser chooseFile_;
+
+    QGroupBox* conditionGroup_ = nullptr;
+    QLineEdit* id_ = nullptr;
+    QLineEdit* beforeName_ = nullptr;
+    QLineEdit* afterName_ = nullptr;
+    QComboBox* kind_ = nullptr;
+    QCheckBox* exactDateBox_ = nullptr;
+    QDateEdit* exactDate_ = nullptr;
+    QCheckBox* rangeDateBox_ = nullptr;
+    QDateEdit* rangeFrom_ = nullptr;
+    QDateEdit* rangeTo_ = nullptr;
+    QLineEdit* user_ = nullptr;
+    QPushButton* query_ = nullptr;
+    QPushButton* deleteAll_ = nullptr;
+
+    QGroupBox* exportGroup_ = nullptr;
+    QList<QCheckBox*> exportBoxes_;
+    QPushButton* export_ = nullptr;
+
+    QTableView* grid_ = nullptr;
+    QPushButton* deleteSelected_ = nullptr;
+    QLabel* count_ = nullptr;
+};
+
+// Writes the given columns of every row of `model` to `path`: tab-separated
+// text, or CSV (RFC 4180, with a UTF-8 byte-order mark) when `csv`; a header
+// line of the column titles first. Returns the number of rows written.
+Expected<std::size_t> writeRecordsFile(const RecordsModel& model, const QList<int>& columns,
+                                       const QString& path, bool csv);
+
+} // namespace vantorel::gui

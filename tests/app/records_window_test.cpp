@@ -1,0 +1,603 @@
+#include "app/main_window.h"
+#include "dialog_answers.h"
+#include "records/record_store.h"
+#include "settings/settings_window.h"
+#include "test_support.h"
+#include "ui/records_window.h"
+#include "ui/secondary_windows.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace vantorel;
+using namespace vantorel::gui;
+using namespace vantorel::gui::test;
+
+namespace {
+
+ShareRecord record(const char* isdir, const char* name, const char* newName, const char* link,
+                   const char* code, const char* time, const char* user) {
+    ShareRecord r;
+    r.isdir = isdir;
+    r.beforename = name;
+    r.aftername = newName;
+    r.path = std::string("/docs/") + (*newName != '\0' ? newName : name);
+    r.sharelink = link;
+    r.password = code;
+    r.sharetime = time;
+    r.size = *isdir == '1' ? "" : "1.5M";
+    r.md5 = *isdir == '1' ? "" : std::string("md5-") + name;
+    r.pic = *isdir == '1' ? "" : std::string("https://thumb.example/") + name;
+    r.fid = std::string("fid-") + name;
+    r.username = user;
+    return r;
+}
+
+// Ids 1 to 4: two files shared by alice, a folder by bob, a failed file.
+const ShareRecord kRecords[] = {
+    record("0", "alpha.txt", "", "https://pan.example/s/1aaa", "ab12", "2024-03-01 10:00:00",
+           "alice"),
+    record("1", "Beta", "beta-new", "https://pan.example/s/1bbb", "cd34", "2024-03-02 11:00:00",
+           "bob"),
+    record("0", "gamma.mp4", "gamma-renamed.mp4", "https://pan.example/s/1ccc", "ef56",
+           "2024-03-05 09:00:00", "alice"),
+    record("0", "delta, \"the\" file.txt", "", "分享失败", "", "", "bob"),
+};
+
+class RecordsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(store_.openOrCreate((dir_ + QStringLiteral("/linkledger.db")).toStdString()));
+        window_ = std::make_unique<RecordsWindow>(store_);
+        window_->show();
+    }
+
+    void insert(std::size_t count = std::size(kRecords)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(store_.insertRecord(kRecords[i]));
+        }
+    }
+
+    RecordsWindow& window() { return *window_; }
+    RecordsModel& model() { return *window_->model(); }
+
+    std::vector<std::int64_t> listedIds() {
+        std::vector<std::int64_t> ids;
+        for (int row = 0; row < model().rowCount(); ++row) {
+            ids.push_back(model().rowId(row));
+        }
+        return ids;
+    }
+
+    // Where a row's cell is drawn in the grid's viewport.
+    QPoint cellCentre(int row, int column) {
+        return window().grid()->visualRect(model().index(row, column)).center();
+    }
+
+    QString dir_ = scratchDirectory();
+    RecordStore store_;
+    std::unique_ptr<RecordsWindow> window_;
+};
+
+TEST_F(RecordsWindowTest, OpensWithTheDesignedControlsAndOnlyTheHeader) {
+    insert();
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("管理分享链接"));
+    EXPECT_EQ(window().frameGeometry().size(), QSize(1264, 765));
+    EXPECT_EQ(model().rowCount(), 0) << "nothing is listed before 查询";
+
+    const auto at = [&](const char* name) {
+        QWidget* control = window().findChild<QWidget*>(QString::fromUtf8(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control != nullptr ? control->geometry() : QRect();
+    };
+    EXPECT_EQ(at("分组框1"), QRect(5, 6, 909, 101));
+    EXPECT_EQ(at("编辑框_id"), QRect(82, 28, 103, 19));
+    EXPECT_EQ(at("编辑框_原名称"), QRect(291, 25, 103, 19));
+    EXPECT_EQ(at("编辑框_改后名称"), QRect(475, 25, 103, 19));
+    EXPECT_EQ(at("组合框_名称_类型"), QRect(610, 25, 74, 20));
+    EXPECT_EQ(at("选择框_选择日期_精确"), QRect(283, 60, 15, 18));
+    EXPECT_EQ(at("日期框_精确"), QRect(289, 58, 121, 23));
+    EXPECT_EQ(at("选择框_选择日期_范围"), QRect(421, 60, 17, 20));
+    EXPECT_EQ(at("日期框_范围_前"), QRect(439, 57, 171, 25));
+    EXPECT_EQ(at("按钮_查询"), QRect(812, 17, 78, 26));
+    EXPECT_EQ(at("按钮_清空"), QRect(814, 60, 78, 30));
+    EXPECT_EQ(at("日期框_范围_后"), QRect(642, 63, 167, 23));
+    EXPECT_EQ(at("编辑框_所属用户"), QRect(86, 67, 103, 19));
+    EXPECT_EQ(at("分组框2"), QRect(924, 5, 327, 101));
+    EXPECT_EQ(at("按钮_导出"), QRect(106, 72, 78, 20));
+    EXPECT_EQ(at("高级表格1"), QRect(6, 110, 1247, 543));
+    EXPECT_EQ(at("按钮_删除选择"), QRect(1064, 680, 78, 30));
+
+    EXPECT_EQ(window().findChild<QGroupBox*>(QStringLiteral("分组框1"))->title(),
+              QStringLiteral("查询条件"));
+    EXPECT_EQ(window().findChild<QGroupBox*>(QStringLiteral("分组框2"))->title(),
+              QStringLiteral("导出条件"));
+    EXPECT_EQ(window().queryButton()->text(), QStringLiteral("查询"));
+    EXPECT_EQ(window().deleteAllButton()->text(), QStringLiteral("删除所有"));
+    EXPECT_EQ(window().deleteSelectedButton()->text(), QStringLiteral("删除选择"));
+    EXPECT_EQ(window().exportButton()->text(), QStringLiteral("导出"));
+    EXPECT_TRUE(window().exportButton()->isEnabled());
+    EXPECT_EQ(window().kindList()->count(), 3);
+    EXPECT_EQ(window().kindList()->itemText(2), QStringLiteral("文件夹"));
+    EXPECT_EQ(window().exactDateEdit()->displayFormat(), QStringLiteral("    yyyy-MM-dd"));
+    QStringList exportCaptions;
+    for (const QCheckBox* box : window().exportBoxes()) {
+        exportCaptions << box->text();
+        EXPECT_FALSE(box->isChecked());
+    }
+    EXPECT_EQ(exportCaptions.join(QLatin1Char(' ')),
+              QStringLiteral("ID 路径 原名称 新名称 链接 密码 分享时间 大小 MD5 用户名"));
+    for (const QWidget* control :
+         {static_cast<QWidget*>(window().queryButton()), static_cast<QWidget*>(window().grid()),
+          static_cast<QWidget*>(window().exportBoxes().first())}) {
+        EXPECT_EQ(control->font().families().value(0), QStringLiteral("微软雅黑"));
+        EXPECT_EQ(control->font().pixelSize(), 12);
+    }
+
+    const QStringList headers = {"ID",   "路径", "原名称", "新名称", "链接", "密码", "时间",
+                                 "大小", "MD5",  "缩略图", "FID",    "用户", "选择"};
+    const int widths[] = {50, 170, 170, 170, 80, 40, 130, 60, 50, 50, 50, 100, 100};
+    QTableView* grid = window().grid();
+    ASSERT_EQ(model().columnCount(), 13);
+    for (int column = 0; column < 13; ++column) {
+        EXPECT_EQ(model().headerData(column, Qt::Horizontal).toString(), headers[column]);
+        EXPECT_EQ(model().headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+                  int(Qt::AlignCenter));
+        EXPECT_EQ(grid->columnWidth(column), widths[column]) << column;
+    }
+}
+
+TEST_F(RecordsWindowTest, QueryOnAnEmptyLedgerShowsOnlyTheHeader) {
+    QTest::mouseClick(window().queryButton(), Qt::LeftButton);
+    EXPECT_EQ(model().rowCount(), 0);
+    EXPECT_EQ(window().countLabel()->text(), QStringLiteral("共 0 条记录"));
+}
+
+TEST_F(RecordsWindowTest, ListsThreeRecordsInOrderOnceHoweverOftenQueried) {
+    insert(3);
+    QTest::mouseClick(window().queryButton(), Qt::LeftButton);
+    QTest::mouseClick(window().queryButton(), Qt::LeftButton);
+    ASSERT_EQ(model().rowCount(), 3);
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3}));
+
+    const ShareRecord& second = kRecords[1];
+    const std::string expected[12] = {"2",
+                                      second.path,
+                                      second.beforename,
+                                      second.aftername,
+                                      second.sharelink,
+                                      second.password,
+                                      second.sharetime,
+                                      second.size,
+                                      second.md5,
+                                      second.pic,
+                                      second.fid,
+                                      second.username};
+    for (int column = 0; column < 12; ++column) {
+        EXPECT_EQ(model().index(1, column).data().toString().toStdString(), expected[column])
+            << column;
+    }
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(model().index(row, 0).data(Qt::BackgroundRole).value<QColor>(),
+                  QColor(236, 236, 236));
+        EXPECT_FALSE(model().index(row, 1).data(Qt::BackgroundRole).isValid());
+        EXPECT_EQ(model().index(row, 12).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        EXPECT_TRUE(model().index(row, 12).data().toString().isEmpty());
+        EXPECT_TRUE(model().flags(model().index(row, 12)).testFlag(Qt::ItemIsUserCheckable));
+    }
+}
+
+TEST_F(RecordsWindowTest, TickingTheSelectBoxByMouse) {
+    insert(3);
+    window().query();
+    QWidget* viewport = window().grid()->viewport();
+    const QRect cell = window().grid()->visualRect(model().index(1, kSelectColumn));
+    // The tick box is drawn at the left of its cell.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(cell.left() + 10, cell.center().y()));
+    EXPECT_EQ(model().tickedIds(), (std::vector<std::int64_t>{2}));
+}
+
+struct FilterCase {
+    const char* name;
+    std::function<void(RecordsWindow&)> fill;
+    std::vector<std::int64_t> ids;
+};
+
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+void setDate(QDateEdit* box, int year, int month, int day) {
+    box->setDate(QDate(year, month, day));
+}
+
+class RecordsWindowFilter : public RecordsWindowTest,
+                            public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(RecordsWindowFilter, ListsTheMatchingRecords) {
+    insert();
+    GetParam().fill(window());
+    QTest::mouseClick(window().queryButton(), Qt::LeftButton);
+    EXPECT_EQ(listedIds(), GetParam().ids);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, RecordsWindowFilter,
+    ::testing::Values(
+        FilterCase{"NoneListsAll", [](RecordsWindow&) {}, {1, 2, 3, 4}},
+        FilterCase{"Id", [](RecordsWindow& w) { w.idEdit()->setText("2"); }, {2}},
+        FilterCase{"FullWidthId", [](RecordsWindow& w) { w.idEdit()->setText("３"); }, {3}},
+        FilterCase{"IdThatIsNoNumber", [](RecordsWindow& w) { w.idEdit()->setText("abc"); }, {}},
+        FilterCase{
+            "OriginalName", [](RecordsWindow& w) { w.beforeNameEdit()->setText("ALP"); }, {1}},
+        FilterCase{"NewNameContains",
+                   [](RecordsWindow& w) { w.afterNameEdit()->setText("renamed"); },
+                   {3}},
+        FilterCase{"Files", [](RecordsWindow& w) { w.kindList()->setCurrentIndex(1); }, {1, 3, 4}},
+        FilterCase{"Folders", [](RecordsWindow& w) { w.kindList()->setCurrentIndex(2); }, {2}},
+        FilterCase{"User", [](RecordsWindow& w) { w.userEdit()->setText(" alice "); }, {1, 3}},
+        FilterCase{"FilesOfBob",
+                   [](RecordsWindow& w) {
+                       w.kindList()->setCurrentIndex(1);
+                       w.userEdit()->setText("bob");
+                   },
+                   {4}},
+        FilterCase{"ExactDate",
+                   [](RecordsWindow& w) {
+                       setDate(w.exactDateEdit(), 2024, 3, 2);
+                       w.exactDateBox()->setChecked(true);
+                   },
+                   {2}},
+        FilterCase{"ExactDateUnchecked",
+                   [](RecordsWindow& w) { setDate(w.exactDateEdit(), 2024, 3, 2); },
+                   {1, 2, 3, 4}},
+        FilterCase{"DateRange",
+                   [](RecordsWindow& w) {
+                       setDate(w.rangeFromEdit(), 2024, 3, 1);
+                       setDate(w.rangeToEdit(), 2024, 3, 2);
+                       w.rangeDateBox()->setChecked(true);
+                   },
+                   {1, 2}},
+        FilterCase{"ReversedDateRange",
+                   [](RecordsWindow& w) {
+                       setDate(w.rangeFromEdit(), 2024, 3, 31);
+                       setDate(w.rangeToEdit(), 2024, 3, 2);
+                       w.rangeDateBox()->setChecked(true);
+                   },
+                   {2, 3}}),
+    [](const auto& c) { return std::string(c.param.name); });
+
+TEST_F(RecordsWindowTest, DateBoxesExcludeEachOtherWhenClicked) {
+    QCheckBox* exact = window().exactDateBox();
+    QCheckBox* range = window().rangeDateBox();
+    QTest::mouseClick(range, Qt::LeftButton);
+    EXPECT_TRUE(range->isChecked());
+    QTest::mouseClick(exact, Qt::LeftButton);
+    EXPECT_TRUE(exact->isChecked());
+    EXPECT_FALSE(range->isChecked());
+    QTest::mouseClick(range, Qt::LeftButton);
+    EXPECT_TRUE(range->isChecked());
+    EXPECT_FALSE(exact->isChecked());
+    QTest::mouseClick(range, Qt::LeftButton); // unchecking leaves the other alone
+    EXPECT_FALSE(range->isChecked());
+    EXPECT_FALSE(exact->isChecked());
+}
+
+TEST_F(RecordsWindowTest, DeleteAllNeedsTheExactWord) {
+    insert();
+    window().query();
+    for (const QString& wrong :
+         {RecordsWindow::deleteAllWord() + QLatin1Char(' '),
+          QLatin1Char('"') + RecordsWindow::deleteAllWord() + QLatin1Char('"'), QString()}) {
+        DialogAnswers answers({DialogAnswers::type(wrong)});
+        QTest::mouseClick(window().deleteAllButton(), Qt::LeftButton);
+        ASSERT_EQ(answers.seen().size(), 1u) << "no message after a wrong word";
+        EXPECT_TRUE(answers.seen()[0].input);
+        EXPECT_TRUE(answers.seen()[0].caption.isEmpty());
+        EXPECT_EQ(answers.seen()[0].text,
+                  QStringLiteral("确定,删除所有分享记录吗? 确定删除,请输入 \"删除所有分享记录\""));
+        EXPECT_EQ(model().rowCount(), 4);
+    }
+    {
+        DialogAnswers cancelled({DialogAnswers::cancel()});
+        window().deleteAll();
+        EXPECT_EQ(cancelled.seen().size(), 1u);
+    }
+    Expected<RecordSet> all = store_.selectAll();
+    ASSERT_TRUE(all);
+    all->first();
+    EXPECT_EQ(all->rowCount(), 4u);
+
+    DialogAnswers answers({DialogAnswers::type(QStringLiteral("删除所有分享记录")),
+                           DialogAnswers::press(QMessageBox::Ok)});
+    QTest::mouseClick(window().deleteAllButton(), Qt::LeftButton);
+    ASSERT_EQ(answers.seen().size(), 2u);
+    EXPECT_EQ(answers.seen()[1].text, QStringLiteral("删除成功"));
+    EXPECT_EQ(answers.seen()[1].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(model().rowCount(), 0);
+
+    // The ids start again at 1.
+    ASSERT_TRUE(store_.insertRecord(kRecords[0]));
+    window().query();
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1}));
+}
+
+TEST_F(RecordsWindowTest, DeleteAllOnAClosedLedgerSaysWhyAndShowsNoSuccess) {
+    ASSERT_TRUE(store_.close());
+    DialogAnswers answers({DialogAnswers::type(RecordsWindow::deleteAllWord()),
+                           DialogAnswers::press(QMessageBox::Ok),
+                           DialogAnswers::press(QMessageBox::Ok)});
+    window().deleteAll();
+    ASSERT_EQ(answers.seen().size(), 3u);
+    EXPECT_TRUE(answers.seen()[1].text.startsWith(QStringLiteral("删除失败")));
+    EXPECT_TRUE(answers.seen()[2].text.startsWith(QStringLiteral("查询失败")));
+    EXPECT_EQ(model().rowCount(), 0);
+}
+
+TEST_F(RecordsWindowTest, DeleteSelectedRemovesTheTickedRowsOnOkOnly) {
+    insert();
+    window().query();
+    model().setTicked(0, true);
+    model().setTicked(2, true);
+
+    {
+        DialogAnswers cancelled({DialogAnswers::press(QMessageBox::Cancel)});
+        QTest::mouseClick(window().deleteSelectedButton(), Qt::LeftButton);
+        ASSERT_EQ(cancelled.seen().size(), 1u);
+        const SeenBox& box = cancelled.seen()[0];
+        EXPECT_EQ(box.text, QStringLiteral("彻底从记录里面删除,所选."));
+        EXPECT_EQ(box.caption, QStringLiteral("确定删除?"));
+        EXPECT_EQ(box.icon, QMessageBox::Question);
+        EXPECT_EQ(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    }
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+    EXPECT_EQ(model().tickedIds(), (std::vector<std::int64_t>{1, 3}));
+
+    bool disabledDuringWait = false;
+    bool secondPressAsked = false;
+    DialogAnswers ok({DialogAnswers::andThen(DialogAnswers::press(QMessageBox::Ok), [&] {
+        QTimer::singleShot(300, [&] {
+            disabledDuringWait = !window().deleteSelectedButton()->isEnabled();
+            // A second press meanwhile does nothing.
+            QTest::mouseClick(window().deleteSelectedButton(), Qt::LeftButton);
+        });
+    })});
+    QTest::mouseClick(window().deleteSelectedButton(), Qt::LeftButton);
+    secondPressAsked = ok.seen().size() > 1;
+    EXPECT_TRUE(disabledDuringWait);
+    EXPECT_FALSE(secondPressAsked);
+    EXPECT_TRUE(window().deleteSelectedButton()->isEnabled());
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{2, 4}));
+    EXPECT_TRUE(model().tickedIds().empty());
+}
+
+TEST_F(RecordsWindowTest, DeleteSelectedKeepsTheConditionsOfTheListing) {
+    insert();
+    window().userEdit()->setText(QStringLiteral("alice"));
+    window().query();
+    window().userEdit()->clear(); // not queried again: the listing still shows alice
+    model().setTicked(0, true);
+    DialogAnswers ok({DialogAnswers::press(QMessageBox::Ok)});
+    window().deleteSelected();
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{3}));
+}
+
+TEST_F(RecordsWindowTest, DeleteSelectedWithNothingTickedAsksNothing) {
+    insert();
+    window().query();
+    DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+    window().deleteSelected();
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_NE(answers.seen()[0].caption, QStringLiteral("确定删除?"));
+    EXPECT_EQ(model().rowCount(), 4);
+}
+
+class RecordsWindowExport : public RecordsWindowTest {
+protected:
+    QByteArray exportTo(const QString& name, const QString& filter) {
+        const QString path = dir_ + QLatin1Char('/') + name;
+        window().setSaveFileChooser([path, filter](QWidget*) {
+            return ExportTarget{path, filter};
+        });
+        DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+        QTest::mouseClick(window().exportButton(), Qt::LeftButton);
+        messages_ = answers.seen();
+        QString written = path;
+        if (QFileInfo(path).suffix().isEmpty()) {
+            written += filter.contains(QStringLiteral("csv")) ? QStringLiteral(".csv")
+                                                              : QStringLiteral(".txt");
+        }
+        QFile file(written);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void tick(const QStringList& captions) {
+        for (QCheckBox* box : window().exportBoxes()) {
+            box->setChecked(captions.contains(box->text()));
+        }
+    }
+    std::vector<SeenBox> messages_;
+};
+
+TEST_F(RecordsWindowExport, CheckedColumnsOfTheListedRowsAsTabSeparatedText) {
+    insert();
+    window().kindList()->setCurrentIndex(1); // files: 1, 3, 4
+    window().query();
+    tick({QStringLiteral("ID"), QStringLiteral("链接"), QStringLiteral("密码")});
+    const QByteArray text = exportTo(QStringLiteral("links"), QStringLiteral("文本文件(*.txt)"));
+    EXPECT_EQ(QString::fromUtf8(text), QStringLiteral("ID\t链接\t密码\n"
+                                                      "1\thttps://pan.example/s/1aaa\tab12\n"
+                                                      "3\thttps://pan.example/s/1ccc\tef56\n"
+                                                      "4\t分享失败\t\n"));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].text.startsWith(QStringLiteral("已导出 3 条记录")))
+        << messages_[0].text.toStdString();
+}
+
+TEST_F(RecordsWindowExport, CsvHasAByteOrderMarkAndQuotesWhatNeedsIt) {
+    insert();
+    window().idEdit()->setText(QStringLiteral("4"));
+    window().query();
+    tick({QStringLiteral("原名称"), QStringLiteral("用户名")});
+    const QByteArray bytes =
+        exportTo(QStringLiteral("failed.csv"), QStringLiteral("文本文件(*.txt)"));
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(QString::fromUtf8(bytes.mid(3)),
+              QStringLiteral("原名称,用户\r\n\"delta, \"\"the\"\" file.txt\",bob\r\n"));
+}
+
+TEST_F(RecordsWindowExport, NoColumnCheckedWritesThemAll) {
+    insert(1);
+    window().query();
+    const QByteArray text = exportTo(QStringLiteral("all"), QStringLiteral("CSV 文件(*.csv)"));
+    const QList<QByteArray> lines = text.mid(3).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(QString::fromUtf8(lines[0]),
+              QStringLiteral("ID,路径,原名称,新名称,链接,密码,时间,大小,MD5,用户\r"));
+    EXPECT_EQ(QString::fromUtf8(lines[1]),
+              QStringLiteral("1,/docs/alpha.txt,alpha.txt,,https://pan.example/s/1aaa,ab12,"
+                             "2024-03-01 10:00:00,1.5M,md5-alpha.txt,alice\r"));
+}
+
+TEST_F(RecordsWindowExport, CancelledDialogWritesNothing) {
+    insert(1);
+    window().query();
+    window().setSaveFileChooser([](QWidget*) { return ExportTarget{}; });
+    DialogAnswers answers;
+    window().exportRows();
+    EXPECT_TRUE(answers.seen().empty());
+}
+
+TEST_F(RecordsWindowTest, ContextMenuCopiesTheLinkAndDeletesTheRecord) {
+    insert();
+    window().query();
+    // Opens the menu over a row and picks an entry; returns the entries shown
+    // and the boxes that followed.
+    const auto choose = [&](int row, const QString& entry,
+                            std::vector<DialogAnswers::Answer> boxes) {
+        QStringList entries;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr) {
+                return;
+            }
+            poll.stop();
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator()) {
+                    entries << action->text();
+                }
+            }
+            for (QAction* action : menu->actions()) {
+                if (action->text() == entry) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    return;
+                }
+            }
+            menu->close();
+        });
+        poll.start(5);
+        DialogAnswers answers(std::move(boxes));
+        window().openContextMenu(cellCentre(row, kPathColumn));
+        return std::make_pair(entries, answers.seen());
+    };
+
+    EXPECT_EQ(choose(0, QStringLiteral("复制链接"), {}).first,
+              QStringList({QStringLiteral("复制链接"), QStringLiteral("复制链接和密码"),
+                           QStringLiteral("删除此记录")}));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("https://pan.example/s/1aaa"));
+
+    choose(1, QStringLiteral("复制链接和密码"), {});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("https://pan.example/s/1bbb 提取码: cd34"));
+
+    const std::vector<SeenBox> cancelled =
+        choose(2, QStringLiteral("删除此记录"), {DialogAnswers::press(QMessageBox::Cancel)}).second;
+    ASSERT_EQ(cancelled.size(), 1u);
+    EXPECT_EQ(cancelled[0].caption, QStringLiteral("确定删除?"));
+    EXPECT_EQ(cancelled[0].icon, QMessageBox::Question);
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+
+    choose(2, QStringLiteral("删除此记录"), {DialogAnswers::press(QMessageBox::Ok)});
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 4}));
+
+    // Below the last row there is no record and no menu.
+    QTimer::singleShot(200, [] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        }
+    });
+    const QPoint belowRows(10, window().grid()->viewport()->height() - 5);
+    window().openContextMenu(belowRows);
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 4}));
+}
+
+TEST_F(RecordsWindowTest, ListsWhileAShareRunRecords) {
+    std::atomic<bool> done = false;
+    std::thread run([&] {
+        for (int i = 0; i < 300; ++i) {
+            ShareRecord r = kRecords[i % 3];
+            r.fid = "run-" + std::to_string(i);
+            EXPECT_TRUE(store_.insertRecord(r));
+        }
+        done = true;
+    });
+    while (!done) {
+        window().query();
+        const std::vector<std::int64_t> ids = listedIds();
+        EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+    }
+    run.join();
+    window().query();
+    EXPECT_EQ(model().rowCount(), 300);
+}
+
+TEST(SecondaryWindows, ToolbarOpensTheRecordsAndTheSettingsWindow) {
+    TestState test(deadOrigin());
+    ASSERT_TRUE(test.state.ledger.openOrCreate(test.filePath("linkledger.db").toStdString()));
+    auto loaded = MainWindow::load(test.state, nullptr);
+    ASSERT_TRUE(loaded);
+    MainWindow& window = **loaded;
+    installSecondaryWindows(window, test.state.ledger, test.state.dataDir);
+    window.show();
+
+    for (const int button : {kManageButton, kSettingsButton}) {
+        QString opened;
+        bool held = false;
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [&, timer] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || !modal->isVisible()) {
+                return;
+            }
+            timer->stop();
+            timer->deleteLater();
+            opened = QString::fromUtf8(modal->metaObject()->className());
+            held = !window.isButtonEnabled(button);
+            modal->close();
+        });
+        timer->start(10);
+        window.onToolbarClick(button);
+        EXPECT_EQ(opened, button == kManageButton
+                              ? QStringLiteral("vantorel::gui::RecordsWindow")
+                              : QStringLiteral("vantorel::gui::SettingsWindow"));
+        EXPECT_TRUE(held);
+        EXPECT_TRUE(window.isButtonEnabled(button));
+    }
+}
+
+} // namespace
