@@ -568,11 +568,11 @@ TEST_F(RecordsWindowTest, ListsWhileAShareRunRecords) {
 
 TEST(SecondaryWindows, ToolbarOpensTheRecordsAndTheSettingsWindow) {
     TestState test(deadOrigin());
-    ASSERT_TRUE(test.state.ledger.openOrCreate(test.filePath("linkledger.db").toStdString()));
-    auto loaded = MainWindow::load(test.state, nullptr);
+    ASSERT_TRUE(test.state.recordStore.openOrCreate(test.filePath("linkledger.db").toStdString()));
+    auto loaded = MainWindow::load(test.state);
     ASSERT_TRUE(loaded);
     MainWindow& window = **loaded;
-    installSecondaryWindows(window, test.state.ledger, test.state.dataDir);
+    installSecondaryWindows(window, test.state.recordStore, test.state.dataDir);
     window.show();
 
     for (const int button : {kManageButton, kSettingsButton}) {
