@@ -17,7 +17,7 @@
 
 namespace vantorel::gui::test {
 
-struct SeenBox {
+struct AnsweredBox {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -37,7 +37,7 @@ public:
     DialogAnswers(const DialogAnswers&) = delete;
     DialogAnswers& operator=(const DialogAnswers&) = delete;
 
-    const std::vector<SeenBox>& seen() const { return seen_; }
+    const std::vector<AnsweredBox>& seen() const { return seen_; }
     std::size_t answered() const { return next_; }
 
     // Answers to script with.
@@ -78,7 +78,7 @@ private:
             return;
         }
         last_ = modal;
-        SeenBox box;
+        AnsweredBox box;
         box.caption = modal->windowTitle();
         if (message != nullptr) {
             box.text = message->text();
@@ -98,7 +98,7 @@ private:
 
     std::vector<Answer> answers_;
     std::size_t next_ = 0;
-    std::vector<SeenBox> seen_;
+    std::vector<AnsweredBox> seen_;
     QPointer<QWidget> last_;
     QTimer timer_;
 };

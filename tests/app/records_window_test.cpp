@@ -358,7 +358,7 @@ TEST_F(RecordsWindowTest, DeleteSelectedRemovesTheTickedRowsOnOkOnly) {
         DialogAnswers cancelled({DialogAnswers::press(QMessageBox::Cancel)});
         QTest::mouseClick(window().deleteSelectedButton(), Qt::LeftButton);
         ASSERT_EQ(cancelled.seen().size(), 1u);
-        const SeenBox& box = cancelled.seen()[0];
+        const AnsweredBox& box = cancelled.seen()[0];
         EXPECT_EQ(box.text, QStringLiteral("彻底从记录里面删除,所选."));
         EXPECT_EQ(box.caption, QStringLiteral("确定删除?"));
         EXPECT_EQ(box.icon, QMessageBox::Question);
@@ -429,7 +429,7 @@ protected:
             box->setChecked(captions.contains(box->text()));
         }
     }
-    std::vector<SeenBox> messages_;
+    std::vector<AnsweredBox> messages_;
 };
 
 TEST_F(RecordsWindowExport, CheckedColumnsOfTheListedRowsAsTabSeparatedText) {
@@ -525,7 +525,7 @@ TEST_F(RecordsWindowTest, ContextMenuCopiesTheLinkAndDeletesTheRecord) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("https://pan.example/s/1bbb 提取码: cd34"));
 
-    const std::vector<SeenBox> cancelled =
+    const std::vector<AnsweredBox> cancelled =
         choose(2, QStringLiteral("删除此记录"), {DialogAnswers::press(QMessageBox::Cancel)}).second;
     ASSERT_EQ(cancelled.size(), 1u);
     EXPECT_EQ(cancelled[0].caption, QStringLiteral("确定删除?"));
