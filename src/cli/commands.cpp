@@ -36,6 +36,12 @@ void report(std::string_view message) {
     std::fprintf(stderr, "vantorel-cli: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
+// A service that cannot be reached (or whose certificate does not check out)
+// is not a missing login; say what went wrong instead.
+void reportUnreachable(const ServiceOrigin& origin, const Status& exchange) {
+    report("cannot reach " + origin.text() + ": " + exchange.error().message);
+}
+
 Expected<fs::path> dataDirectory(const GlobalOptions& global) {
     return resolveDataDir(global.dataDir, global.argv0);
 }
@@ -226,9 +232,14 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
     const std::string address = connection->origin.homePageUrl() + "#/all?vmode=list&path=" +
                                 percentEncodePath(command.path.value_or("/"));
     CommandLineBrowser browser(std::move(*cookies), address, selection);
-    LoginContext login = gatherLoginContext(browser, *connection);
+    Status reached;
+    LoginContext login = gatherLoginContext(browser, *connection, &reached);
     if (interrupts.interrupted())
         return exit_status::interrupted;
+    if (!reached) {
+        reportUnreachable(connection->origin, reached);
+        return exit_status::failure;
+    }
 
     ConsoleObserver observer(stdout, stderr, isatty(STDERR_FILENO) != 0);
     const ConnectionSettings settings = *connection;
@@ -270,6 +281,10 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
         return exit_status::usage;
     }
     const HomePageTokens tokens = fetchHomePageTokens(*connection, *cookies);
+    if (!tokens.exchange) {
+        reportUnreachable(connection->origin, tokens.exchange);
+        return exit_status::failure;
+    }
     if (tokens.bdstoken.empty()) {
         report(kNotLoggedInMessage);
         return exit_status::notLoggedIn;

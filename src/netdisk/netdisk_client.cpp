@@ -38,13 +38,18 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
     options.timeoutSeconds = connection.timeoutSeconds;
     options.stopToken = std::move(stop);
     const HttpResponse response = HttpRequest::perform(connection.origin.homePageUrl(), options);
-    return readHomePageTokens(utf8ToLocal(response.body));
+    HomePageTokens tokens = readHomePageTokens(utf8ToLocal(response.body));
+    tokens.exchange = response.outcome;
+    return tokens;
 }
 
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection) {
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                Status* exchange) {
     LoginContext login;
     login.cookieText = browser.cookieText();
     HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText);
+    if (exchange != nullptr)
+        *exchange = tokens.exchange;
     login.userName = std::move(tokens.userName);
     login.bdstoken = std::move(tokens.bdstoken);
     login.currentPath = currentPathFromUrl(browser.currentUrl());

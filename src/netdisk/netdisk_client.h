@@ -3,6 +3,7 @@
 // The service's web API over HTTP: the home page read for the login tokens,
 // the folder listing, share creation and rename.
 
+#include "base/expected.h"
 #include "base/http_request.h"
 #include "base/service_origin.h"
 #include "netdisk/login_context.h"
@@ -17,6 +18,9 @@ namespace vantorel {
 struct HomePageTokens {
     std::string userName;
     std::string bdstoken;
+    // Why no page came back (connection, certificate, time-out); success
+    // when the service answered, whatever the page held.
+    Status exchange;
 };
 
 // The user name and bdstoken of a home page: from the settings object passed
@@ -44,8 +48,11 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
                                    std::stop_token stop = {});
 
 // Fills a login context from the browser side and one home-page request.
-// The selection text is taken exactly as the page script returns it.
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection);
+// The selection text is taken exactly as the page script returns it. When
+// `exchange` is given it receives why the home page could not be fetched, so
+// that a front end can tell an unreachable service from a missing login.
+LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
+                                Status* exchange = nullptr);
 
 // The client a share run talks through. It keeps one connection alive for
 // all of its requests, sends and rewrites `login.cookieText`, and gives up a
