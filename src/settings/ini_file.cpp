@@ -175,6 +175,10 @@ Status IniDocument::set(std::string_view section, std::string_view key, std::str
         return Error{"invalid settings section \"" + std::string(section) + "\""};
     if (hasLineBreak(value))
         return Error{"the value of " + std::string(key) + " cannot hold a line break"};
+    // The file is read as GBK when it is not valid UTF-8, so one stray byte
+    // written here would change how every other value of the file reads.
+    if (!isValidUtf8(section) || !isValidUtf8(key) || !isValidUtf8(value))
+        return Error{"settings texts must be UTF-8"};
 
     const std::string lineEnd = crlf_ ? "\r" : "";
     std::string text = std::string(key) + "=" + quoteIfNeeded(value);

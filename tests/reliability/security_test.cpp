@@ -127,6 +127,47 @@ TEST(HostileNames, JsonInANameRenamesOnlyItsOwnItem) {
     EXPECT_EQ(ledger.rows[0].path, "/安全/新_" + crafted);
 }
 
+// U+2400 is the character the JSON reader once turned into a backslash in
+// every text. A folder holding "x\y.txt" and "x␀y.txt": sharing the second
+// with a rename must rename the second, not the first.
+TEST(HostileNames, PlaceholderCharacterInANameRenamesOnlyItsOwnItem) {
+    const std::string backslashName = "x\\y.txt";
+    const std::string placeholderName = "x\xE2\x90\x80y.txt";
+    TempDir data;
+    writeFile(data.file("tree.json"), R"({"entries": [{"name": "安全", "children": [
+        {"name": )" + jsonQuote(backslashName) +
+                                          R"(, "fs_id": 500000000000041},
+        {"name": )" + jsonQuote(placeholderName) +
+                                          R"(, "fs_id": 500000000000042}]}]})");
+    SimProcess sim({"--tree", data.file("tree.json"), "--fixed-time", kFixedTime});
+    ASSERT_TRUE(sim.started()) << sim.error();
+    writeFile(data.file("selection.json"),
+              R"([{"fs_id": 500000000000042, "isdir": 0, "path": )" +
+                  jsonQuote("/安全/" + placeholderName) + R"(, "server_filename": )" +
+                  jsonQuote(placeholderName) + R"(, "size": 0, "md5": ""}])");
+    const CliResult result =
+        runCli({"--data-dir", data.path(), "--origin", sim.origin(), "share", "--cookies",
+                SimProcess::loginCookieHeader(), "--selection", data.file("selection.json"),
+                "--set", "time=-1", "--set", "befor=1", "--set", "BeforZhui=新_"});
+    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    EXPECT_EQ(result.out.find(backslashName), std::string::npos) << result.out;
+
+    const SimState state = fetchSimState(sim);
+    ASSERT_EQ(state.renames.size(), 1u) << state.raw;
+    EXPECT_EQ(state.renames[0].path, "/安全/" + placeholderName);
+    EXPECT_EQ(state.renames[0].errnoValue, 0);
+    std::vector<std::string> names;
+    for (const ListedMember& m : fetchListing(sim, "/安全"))
+        names.push_back(m.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"x\\y.txt", "新_" + placeholderName}));
+
+    const LedgerRead ledger = readLedger(data.file("linkledger.db"));
+    ASSERT_EQ(ledger.rows.size(), 1u);
+    EXPECT_EQ(ledger.rows[0].beforename, placeholderName);
+    EXPECT_EQ(ledger.rows[0].path, "/安全/新_" + placeholderName);
+}
+
 // --- replies that carry script -------------------------------------------
 
 // A stand-in service on 127.0.0.1 whose listing reply is whatever the test
