@@ -37,15 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // So do the settings a save writes.
     for (const auto& [name, text] : settingsEntries(form)) {
-        if (!doc.set(kSettingsSection, name, text))
-            continue;
+        if (Status written = doc.set(kSettingsSection, name, text); !written)
+            std::fprintf(stderr, "%s\n", written.error().message.c_str());
     }
     const SettingsForm reread = settingsFormFromIni(IniDocument::fromBytes(doc.toBytes()));
     if (!(reread == form)) {
         std::fprintf(stderr, "the saved settings read back differently:\n");
-        for (const auto& [name, text] : settingsEntries(reread))
-            std::fprintf(stderr, "  %.*s=%s\n", static_cast<int>(name.size()), name.data(),
-                         text.c_str());
+        const auto before = settingsEntries(form);
+        const auto after = settingsEntries(reread);
+        for (std::size_t i = 0; i < before.size(); ++i)
+            if (before[i].second != after[i].second)
+                std::fprintf(stderr, "  %.*s: [%s] became [%s]\n",
+                             static_cast<int>(before[i].first.size()), before[i].first.data(),
+                             before[i].second.c_str(), after[i].second.c_str());
+        const std::string written = doc.toBytes();
+        std::fwrite(written.data(), 1, written.size(), stderr);
         std::abort();
     }
     (void)setFormValue(form, key, value);

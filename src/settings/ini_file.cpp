@@ -85,7 +85,11 @@ IniDocument::Line IniDocument::parseLine(std::string text) {
         return line;
     line.isEntry = true;
     line.name = std::string(key);
-    line.value = std::string(unquote(trimSpaces(content.substr(equals + 1))));
+    // A value ends at a NUL or a stray CR, as the C strings of the profile
+    // reader always did: whatever is read can be written back by set().
+    std::string_view value = content.substr(equals + 1);
+    value = value.substr(0, value.find_first_of(std::string_view("\r\0", 2)));
+    line.value = std::string(unquote(trimSpaces(value)));
     return line;
 }
 

@@ -3,6 +3,7 @@
 
 #include "base/json_document.h"
 #include "settings/ini_file.h"
+#include "settings/settings_form.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,22 @@ TEST(FuzzRegression, SettingsRefuseTextThatIsNotUtf8) {
     const IniDocument again = IniDocument::fromBytes(doc.toBytes());
     EXPECT_EQ(again.get("set", "BeforZhui"), "前缀_");
     EXPECT_EQ(again.get("set", "AfterZhui"), "_后缀");
+}
+
+// A value with a NUL or a stray CR in it (a file damaged or edited in an odd
+// editor) reads up to that character, so that saving the settings read from
+// it does not fail for good on a value nobody can see.
+TEST(FuzzRegression, SettingsValueEndsAtNulOrStrayCr) {
+    const std::string bytes =
+        std::string("[set]\r\ntime=5") + '\0' + " junk\r\npassword=ab\rcd\r\nBeforZhui=前缀\r\n";
+    IniDocument doc = IniDocument::fromBytes(bytes);
+    EXPECT_EQ(doc.get("set", "time"), "5");
+    EXPECT_EQ(doc.get("set", "password"), "ab");
+    EXPECT_EQ(doc.get("set", "BeforZhui"), "前缀");
+    const SettingsForm form = settingsFormFromIni(doc);
+    for (const auto& [key, value] : settingsEntries(form))
+        EXPECT_TRUE(doc.set(kSettingsSection, key, value)) << key;
+    EXPECT_EQ(settingsFormFromIni(IniDocument::fromBytes(doc.toBytes())), form);
 }
 
 } // namespace
