@@ -281,6 +281,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
     run_->serviceHost = std::move(serviceHost);
     Run* run = run_.get();
     worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
+    stopSource_ = worker_.get_stop_source();
     return {};
 }
 
@@ -300,7 +301,7 @@ void ShareRun::stop() {
     std::jthread worker;
     {
         std::lock_guard lock(mutex_);
-        worker_.request_stop();
+        stopSource_.request_stop();
         if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
             worker = std::move(worker_);
     }
@@ -309,8 +310,10 @@ void ShareRun::stop() {
 }
 
 void ShareRun::requestStop() {
+    // Through the run's own stop source: while wait() joins the worker it
+    // holds the thread, and a stop asked for meanwhile must still arrive.
     std::lock_guard lock(mutex_);
-    worker_.request_stop();
+    stopSource_.request_stop();
 }
 
 void ShareRun::wait() {

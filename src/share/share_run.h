@@ -129,6 +129,9 @@ private:
     mutable std::mutex mutex_;
     std::unique_ptr<Run> run_;
     std::jthread worker_;
+    // The stop state of the current worker, kept apart from the thread so
+    // that requestStop() reaches the run while wait() or stop() holds it.
+    std::stop_source stopSource_{std::nostopstate};
 };
 
 } // namespace vantorel

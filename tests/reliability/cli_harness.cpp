@@ -120,6 +120,10 @@ CliProcess::CliProcess(std::vector<std::string> args, EnvList env, std::string i
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        // As from a terminal: a test started in the background inherits
+        // SIGINT ignored, and the program rightly keeps it ignored.
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
         ::dup2(in, STDIN_FILENO);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
@@ -254,6 +258,14 @@ LedgerRead readLedger(const std::string& file) {
                       "ORDER BY id";
     if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
         read.error = sqlite3_errmsg(db);
+        sqlite3_stmt* tables = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &tables, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(tables) == SQLITE_ROW && sqlite3_column_int(tables, 0) == 0) {
+            read.empty = true;
+            read.error.clear();
+        }
+        sqlite3_finalize(tables);
         sqlite3_close(db);
         return read;
     }

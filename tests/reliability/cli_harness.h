@@ -31,7 +31,8 @@ struct CliResult {
 // vantorel-cli as a child process. Standard output and error go to files of
 // the process's own temporary directory, standard input comes from `input`.
 // The child inherits the test's environment minus every VANTOREL_ variable,
-// plus `env`; it dies with the test process.
+// plus `env`, and SIGINT and SIGTERM at their default; it dies with the test
+// process.
 class CliProcess {
 public:
     explicit CliProcess(std::vector<std::string> args, EnvList env = {}, std::string input = {});
@@ -93,6 +94,9 @@ void PrintTo(const LedgerRow& row, std::ostream* os);
 struct LedgerRead {
     std::vector<LedgerRow> rows;
     std::string error;
+    // The file is a database without any table yet: the process that created
+    // it ended before it made the table, which the next open does.
+    bool empty = false;
 };
 LedgerRead readLedger(const std::string& file);
 // The answer of PRAGMA integrity_check, lines joined by "; ".
