@@ -66,6 +66,11 @@ enum class Kind : std::uint8_t {
 enum : std::uint8_t {
     kRawNumber = 1, // number kept as its source text in text/size
     kGrowable = 2,  // items/members has room for std::bit_ceil(size) entries
+    // A string stored from a caller's text: each U+2400 in it stands for a
+    // backslash. Texts that arrive through parse never carry it, so a
+    // U+2400 that a reply really holds (in a file name, say) reads back as
+    // itself and not as a backslash.
+    kPlaceholders = 4,
 };
 
 struct Member;
@@ -219,16 +224,12 @@ struct JsonDocument::Root {
     jsondoc_detail::Node value = jsondoc_detail::makeKind(jsondoc_detail::Kind::Object);
     jsondoc_detail::LargeBuffer source; // the text of the last parse, strings decoded in place
     jsondoc_detail::Arena arena;
-    // Whether some stored text may hold the backslash placeholder; while
-    // false, results need not be searched for it.
-    bool placeholders = false;
     mutable jsondoc_detail::MemberHints hints; // lookups only; never part of the value
 
     void reset(jsondoc_detail::Node v) {
         source.reset();
         arena.reset();
         value = v;
-        placeholders = false;
     }
 };
 
@@ -657,8 +658,6 @@ public:
     bool String(const char* s, rapidjson::SizeType n, bool copy) {
         const std::string_view text(s, n);
         if (!asciiOnly(text)) {
-            if (text.find(kPlaceholder) != std::string_view::npos)
-                placeholders_ = true;
             if (!isValidUtf8(text)) {
                 const std::string clean = sanitiseUtf8(text);
                 if (clean.size() > std::numeric_limits<std::uint32_t>::max())
@@ -708,7 +707,6 @@ public:
     // The single finished value; Undefined when nothing was read.
     Node result() const { return stack_.size() == 1 ? stack_[0] : Node{}; }
     int depth() const { return maxDepth_; }
-    bool placeholders() const { return placeholders_; }
 
 private:
     static bool asciiOnly(std::string_view text) {
@@ -813,7 +811,6 @@ private:
     int depth_ = 0;
     int maxDepth_ = 0;
     int budget_;
-    bool placeholders_ = false;
 };
 
 // JavaScript literals beyond JSON: unquoted identifier or number keys,
@@ -1012,7 +1009,6 @@ struct Literal {
     Node value;
     int depth = 0;
     bool ok = false;
-    bool placeholders = false;
 };
 
 // Reads a literal into the arena, copying every text. For values handed to
@@ -1025,11 +1021,11 @@ Literal readLiteral(std::string_view text, Arena& arena, int depthBudget) {
         // A NUL inside the text would end RapidJSON's view of it early.
         if (text.find('\0') == std::string_view::npos &&
             !reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(ms, b).IsError())
-            return {b.result(), b.depth(), true, b.placeholders()};
+            return {b.result(), b.depth(), true};
     }
     Builder b(arena, depthBudget);
     if (LenientReader(text).read(b))
-        return {b.result(), b.depth(), true, b.placeholders()};
+        return {b.result(), b.depth(), true};
     return {};
 }
 
@@ -1312,16 +1308,18 @@ Node memberAt(const Node& container, int index) {
 // ---------------------------------------------------------------------------
 // Texts
 
-std::string restoreBackslashes(std::string text, bool placeholders) {
-    if (!placeholders || text.find(kPlaceholder) == std::string::npos)
-        return text;
-    return replaceAll(text, kPlaceholder, "\\");
+// The text of a string node, its placeholders turned back into backslashes.
+void appendStringText(std::string& out, const Node& v) {
+    if ((v.flags & kPlaceholders) && v.str().find(kPlaceholder) != std::string_view::npos)
+        out += replaceAll(v.str(), kPlaceholder, "\\");
+    else
+        out.append(v.text, v.size);
 }
 
 void appendPlainText(std::string& out, const Node& v) {
     switch (v.kind) {
     case Kind::String:
-        out.append(v.text, v.size);
+        appendStringText(out, v);
         break;
     case Kind::Number:
         appendNumberText(out, v);
@@ -1348,12 +1346,10 @@ void appendPlainText(std::string& out, const Node& v) {
 }
 
 // JavaScript's toString of the value; null, undefined and methods give "".
-std::string plainText(const Node& v, bool placeholders) {
-    if (v.kind == Kind::String)
-        return restoreBackslashes(std::string(v.text, v.size), placeholders);
+std::string plainText(const Node& v) {
     std::string out;
     appendPlainText(out, v);
-    return restoreBackslashes(std::move(out), placeholders);
+    return out;
 }
 
 void appendQuoted(std::string& out, std::string_view s) {
@@ -1421,7 +1417,14 @@ void appendJson(std::string& out, const Node& v) {
             out += "null";
         break;
     case Kind::String:
-        appendQuoted(out, v.str());
+        if (v.flags & kPlaceholders) {
+            // A placeholder comes out as a bare backslash, also here.
+            std::string quoted;
+            appendQuoted(quoted, v.str());
+            out += replaceAll(quoted, kPlaceholder, "\\");
+        } else {
+            appendQuoted(out, v.str());
+        }
         break;
     case Kind::Array:
         out += '[';
@@ -1458,12 +1461,12 @@ void appendJson(std::string& out, const Node& v) {
 }
 
 // "" for undefined and methods, which JSON.stringify leaves without text.
-std::string jsonText(const Node& v, bool placeholders) {
+std::string jsonText(const Node& v) {
     if (isSkippedInJson(v))
         return {};
     std::string out;
     appendJson(out, v);
-    return restoreBackslashes(std::move(out), placeholders);
+    return out;
 }
 
 double toNumber(const Node& v) {
@@ -1479,7 +1482,7 @@ double toNumber(const Node& v) {
         value = 1;
         break;
     case Kind::Array:
-        value = stringToNumber(plainText(v, false));
+        value = stringToNumber(plainText(v));
         break;
     default:
         break;
@@ -1735,9 +1738,10 @@ void merge(Node& target, const Node& source, Arena& arena) {
 // A caller's text as a stored string; a placeholder in it reads back as a
 // backslash, like every placeholder.
 Node storeText(JsonDocument::Root& root, std::string_view text) {
+    Node v = makeString(root.arena.copy(text), text.size());
     if (text.find(kPlaceholder) != std::string_view::npos)
-        root.placeholders = true;
-    return makeString(root.arena.copy(text), text.size());
+        v.flags |= kPlaceholders;
+    return v;
 }
 
 bool fitsString(std::string_view text) {
@@ -1801,7 +1805,6 @@ bool JsonDocument::parse(std::string_view text, bool /*direct*/) {
         if (!reader.Parse<kFlags>(stream, builder).IsError() && stream.Tell() == body.size()) {
             root.value = builder.result();
             root.source = std::move(buffer);
-            root.placeholders = builder.placeholders();
             return !root.value.nullish();
         }
     }
@@ -1810,7 +1813,6 @@ bool JsonDocument::parse(std::string_view text, bool /*direct*/) {
     Builder builder(root.arena, kMaxDepth);
     if (LenientReader(text).read(builder)) {
         root.value = builder.result();
-        root.placeholders = builder.placeholders();
         return !root.value.nullish();
     }
     root.reset(makeKind(trimSpace(text).empty() ? Kind::Undefined : Kind::Null));
@@ -1825,7 +1827,7 @@ bool JsonDocument::clear() {
 }
 
 std::string JsonDocument::toJsonText() const {
-    return root_ ? jsonText(root_->value, root_->placeholders) : std::string();
+    return root_ ? jsonText(root_->value) : std::string();
 }
 
 namespace {
@@ -1842,10 +1844,7 @@ Literal valueFor(JsonDocument::Root& root, std::string_view value, bool isJson,
     }
     if (emptyIsUndefined && trimSpace(value).empty())
         return {Node{}, 0, true};
-    Literal lit = readLiteral(value, root.arena, kMaxDepth);
-    if (lit.placeholders)
-        root.placeholders = true;
-    return lit;
+    return readLiteral(value, root.arena, kMaxDepth);
 }
 
 bool assign(JsonDocument::Root& root, std::string_view path, const Literal& lit) {
@@ -1934,7 +1933,7 @@ std::string JsonDocument::getText(std::string_view path, bool asJson) const {
     if (!root_)
         return {};
     const Node v = resolve(root_.get(), path);
-    return asJson ? jsonText(v, root_->placeholders) : plainText(v, root_->placeholders);
+    return asJson ? jsonText(v) : plainText(v);
 }
 
 std::vector<std::string> JsonDocument::memberNames(std::string_view path) const {
@@ -1949,7 +1948,7 @@ std::vector<std::string> JsonDocument::memberNames(std::string_view path) const 
             joined += kLineBreak;
         joined += v.members[i].name();
     }
-    return splitText(restoreBackslashes(std::move(joined), root_->placeholders), kLineBreak);
+    return splitText(joined, kLineBreak);
 }
 
 int JsonDocument::count(std::string_view path) const {
@@ -1962,7 +1961,6 @@ int JsonDocument::count(std::string_view path) const {
 JsonDocument JsonDocument::getDocument(std::string_view path) const {
     JsonDocument doc;
     doc.root_->value = copyAsJson(resolve(root_.get(), path), doc.root_->arena);
-    doc.root_->placeholders = root_ && root_->placeholders;
     return doc;
 }
 
@@ -1991,7 +1989,6 @@ JsonDocument JsonDocument::arrayMemberDocument(int index, std::string_view path)
     JsonDocument doc;
     const Node member = memberAt(resolve(root_.get(), path), index);
     doc.root_->value = copyAsJson(member, doc.root_->arena);
-    doc.root_->placeholders = root_ && root_->placeholders;
     return doc;
 }
 
@@ -2000,8 +1997,8 @@ std::string JsonDocument::arrayMemberText(int index, std::string_view path, bool
         return {};
     const Node v = memberAt(resolve(root_.get(), path), index);
     if (asJson)
-        return jsonText(v, root_->placeholders);
-    return v.kind == Kind::String ? plainText(v, root_->placeholders) : std::string();
+        return jsonText(v);
+    return v.kind == Kind::String ? plainText(v) : std::string();
 }
 
 bool JsonDocument::setArrayMember(int index, std::string_view path, std::string_view value,
@@ -2083,7 +2080,7 @@ double JsonDocument::getNumber(std::string_view path) const {
 }
 
 std::string JsonDocument::getJsonText(std::string_view path) const {
-    return root_ ? jsonText(resolve(root_.get(), path), root_->placeholders) : std::string();
+    return root_ ? jsonText(resolve(root_.get(), path)) : std::string();
 }
 
 std::shared_ptr<JsonDocument::Root> JsonDocument::engine() const {
@@ -2096,7 +2093,7 @@ std::vector<std::string> JsonDocument::allValues(std::string_view path, bool rec
     std::string joined;
     bool any = false;
     collectValues(resolve(root_.get(), path), recursive, joined, any);
-    return splitText(restoreBackslashes(std::move(joined), root_->placeholders), kValueSeparator);
+    return splitText(joined, kValueSeparator);
 }
 
 } // namespace vantorel

@@ -81,7 +81,10 @@ public:
 
     // Text mode stores `value` as a string, each backslash kept as the
     // placeholder U+2400 that every text result turns back into a backslash
-    // (in JSON text too, where it comes out bare). JSON mode reads `value`
+    // (in JSON text too, where it comes out bare). Only such stored texts
+    // are read that way: a U+2400 that arrives through parse() or a literal
+    // is a character like any other, so a reply cannot make one of its
+    // names read as a different one. JSON mode reads `value`
     // as a literal: merged into an object already at the path, otherwise
     // stored; an empty value leaves nothing at the path.
     bool setValue(std::string_view path, std::string_view value, bool isJson = false);

@@ -40,7 +40,8 @@ Expected<fs::path> dataDirectory(const GlobalOptions& global) {
     return resolveDataDir(global.dataDir, global.argv0);
 }
 
-Expected<ConnectionSettings> connectionSettings(const GlobalOptions& global) {
+Expected<ConnectionSettings> connectionSettings(const GlobalOptions& global,
+                                                const LoginOptions& login) {
     std::optional<std::string_view> originText;
     if (global.origin)
         originText = *global.origin;
@@ -53,7 +54,9 @@ Expected<ConnectionSettings> connectionSettings(const GlobalOptions& global) {
     auto caFile = resolveCaFile(caText);
     if (!caFile)
         return caFile.error();
-    return ConnectionSettings{.origin = std::move(*origin), .caFile = std::move(*caFile)};
+    return ConnectionSettings{.origin = std::move(*origin),
+                              .caFile = std::move(*caFile),
+                              .timeoutSeconds = login.timeoutSeconds};
 }
 
 Expected<std::string> readWholeFile(const fs::path& file) {
@@ -190,7 +193,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
         report(dir.error().message);
         return exit_status::ledger;
     }
-    auto connection = connectionSettings(global);
+    auto connection = connectionSettings(global, command.login);
     if (!connection) {
         report(connection.error().message);
         return exit_status::usage;
@@ -270,7 +273,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
 }
 
 int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
-    auto connection = connectionSettings(global);
+    auto connection = connectionSettings(global, login);
     if (!connection) {
         report(connection.error().message);
         return exit_status::usage;

@@ -31,6 +31,8 @@ struct GlobalOptions {
 struct LoginOptions {
     std::optional<std::string> cookies;
     std::optional<std::filesystem::path> cookieFile;
+    // Seconds one request to the service may take; 0: the default (15 s).
+    int timeoutSeconds = 0;
 };
 
 struct ShareCommand {

@@ -20,6 +20,11 @@ void addLoginOptions(CLI::App& command, LoginOptions& login) {
                                  "File holding a cookie text or a Netscape cookies.txt export")
                      ->check(CLI::ExistingFile);
     cookies->excludes(file);
+    command
+        .add_option("--timeout", login.timeoutSeconds,
+                    "Seconds one request to the service may take before it is given up "
+                    "(default 15)")
+        ->check(CLI::Range(1, 86400));
 }
 
 void addFilterOptions(CLI::App& command, RecordQuery& query) {

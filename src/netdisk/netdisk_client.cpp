@@ -35,6 +35,7 @@ HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::st
     options.cookies = &cookieText;
     options.extraHeaders = homePageHeaders(connection.origin);
     options.caFile = connection.caFile;
+    options.timeoutSeconds = connection.timeoutSeconds;
     options.stopToken = std::move(stop);
     const HttpResponse response = HttpRequest::perform(connection.origin.homePageUrl(), options);
     HomePageTokens tokens = readHomePageTokens(utf8ToLocal(response.body));
@@ -64,23 +65,10 @@ LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings
     return login;
 }
 
-NetdiskClient::NetdiskClient(ConnectionSettings connection, LoginContext& login,
-                             std::stop_token stop)
-    : connection_(std::move(connection)), login_(login), stop_(std::move(stop)) {}
-
-Listing NetdiskClient::fetchListing(std::string_view dir) {
-    HttpRequestOptions options;
-    options.cookies = &login_.cookieText;
-    options.extraHeaders = listingHeaders();
-    options.client = &client_;
-    options.caFile = connection_.caFile;
-    options.stopToken = stop_;
-    const HttpResponse response =
-        HttpRequest::perform(listingUrl(connection_.origin.text(), dir, login_.bdstoken), options);
-
+Listing decodeListingReply(std::string_view body) {
     Listing listing;
     JsonDocument reply;
-    if (!reply.parse(utf8ToLocal(response.body)))
+    if (!reply.parse(utf8ToLocal(body)))
         return listing;
     const int n = reply.count("list");
     for (int i = 0; i < n; ++i) {
@@ -105,6 +93,24 @@ Listing NetdiskClient::fetchListing(std::string_view dir) {
     return listing;
 }
 
+NetdiskClient::NetdiskClient(ConnectionSettings connection, LoginContext& login,
+                             std::stop_token stop)
+    : connection_(std::move(connection)), login_(login), stop_(std::move(stop)) {}
+
+Listing NetdiskClient::fetchListing(std::string_view dir) {
+    HttpRequestOptions options;
+    options.cookies = &login_.cookieText;
+    options.extraHeaders = listingHeaders();
+    options.client = &client_;
+    options.caFile = connection_.caFile;
+    options.timeoutSeconds = connection_.timeoutSeconds;
+    options.stopToken = stop_;
+    const HttpResponse response =
+        HttpRequest::perform(listingUrl(connection_.origin.text(), dir, login_.bdstoken), options);
+
+    return decodeListingReply(response.body);
+}
+
 HttpResponse NetdiskClient::post(const std::string& url, std::string body) {
     HttpRequestOptions options;
     options.method = static_cast<int>(HttpMethod::Post);
@@ -113,6 +119,7 @@ HttpResponse NetdiskClient::post(const std::string& url, std::string body) {
     options.extraHeaders = webApiHeaders(connection_.origin);
     options.client = &client_;
     options.caFile = connection_.caFile;
+    options.timeoutSeconds = connection_.timeoutSeconds;
     options.stopToken = stop_;
     return HttpRequest::perform(url, options);
 }

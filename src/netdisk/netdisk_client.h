@@ -3,6 +3,7 @@
 // The service's web API over HTTP: the home page read for the login tokens,
 // the folder listing, share creation and rename.
 
+#include "base/expected.h"
 #include "base/http_request.h"
 #include "base/service_origin.h"
 #include "netdisk/login_context.h"
@@ -32,7 +33,15 @@ HomePageTokens readHomePageTokens(std::string_view page);
 struct ConnectionSettings {
     ServiceOrigin origin;
     std::string caFile; // extra certificate authorities, PEM
+    // How long one request may take, connecting included; 0 leaves the HTTP
+    // layer's default of 15 seconds.
+    int timeoutSeconds = 0;
 };
+
+// The entries of a listing reply body (UTF-8 JSON), folders and files apart,
+// in reply order. A body that is not JSON, or holds no "list", gives two
+// empty lists; a member whose isdir reads neither "1" nor "0" is dropped.
+Listing decodeListingReply(std::string_view body);
 
 // Requests the home page with the login's cookie text (which the request
 // rewrites) and reads the tokens from it.

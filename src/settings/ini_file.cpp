@@ -85,7 +85,11 @@ IniDocument::Line IniDocument::parseLine(std::string text) {
         return line;
     line.isEntry = true;
     line.name = std::string(key);
-    line.value = std::string(unquote(trimSpaces(content.substr(equals + 1))));
+    // A value ends at a NUL or a stray CR, as the C strings of the profile
+    // reader always did: whatever is read can be written back by set().
+    std::string_view value = content.substr(equals + 1);
+    value = value.substr(0, value.find_first_of(std::string_view("\r\0", 2)));
+    line.value = std::string(unquote(trimSpaces(value)));
     return line;
 }
 
@@ -175,6 +179,10 @@ Status IniDocument::set(std::string_view section, std::string_view key, std::str
         return Error{"invalid settings section \"" + std::string(section) + "\""};
     if (hasLineBreak(value))
         return Error{"the value of " + std::string(key) + " cannot hold a line break"};
+    // The file is read as GBK when it is not valid UTF-8, so one stray byte
+    // written here would change how every other value of the file reads.
+    if (!isValidUtf8(section) || !isValidUtf8(key) || !isValidUtf8(value))
+        return Error{"settings texts must be UTF-8"};
 
     const std::string lineEnd = crlf_ ? "\r" : "";
     std::string text = std::string(key) + "=" + quoteIfNeeded(value);

@@ -39,7 +39,7 @@ public:
     // line of the section, or adds the section at the end. A value that would
     // lose blanks or quotes on reading is written inside double quotes. Values
     // cannot hold line breaks; keys must be non-empty single-line names
-    // without '=' and without blanks at either end.
+    // without '=' and without blanks at either end; all three must be UTF-8.
     Status set(std::string_view section, std::string_view key, std::string_view value);
 
     // UTF-8 text with the byte-order mark and line endings the file had; lines

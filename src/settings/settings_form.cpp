@@ -143,9 +143,13 @@ Expected<SettingsForm> loadSettingsForm(const std::filesystem::path& file) {
     auto doc = IniDocument::load(file);
     if (!doc)
         return doc.error();
+    return settingsFormFromIni(*doc);
+}
+
+SettingsForm settingsFormFromIni(const IniDocument& doc) {
     SettingsForm form;
     for (std::size_t i = 0; i < kSettingsKeys.size(); ++i) {
-        if (const auto value = doc->get(kSettingsSection, kSettingsKeys[i]))
+        if (const auto value = doc.get(kSettingsSection, kSettingsKeys[i]))
             loadValue(form, i, *value);
     }
     return form;

@@ -6,6 +6,7 @@
 // the ShareOptions of a run.
 
 #include "base/expected.h"
+#include "settings/ini_file.h"
 #include "settings/share_options.h"
 
 #include <array>
@@ -69,6 +70,9 @@ std::optional<std::string_view> canonicalSettingsKey(std::string_view key);
 // that exists but cannot be read is an error; callers that must go on use
 // SettingsForm{}.
 Expected<SettingsForm> loadSettingsForm(const std::filesystem::path& file);
+
+// The same reading over a document already in memory.
+SettingsForm settingsFormFromIni(const IniDocument& doc);
 
 // Writes all fifteen keys to section "set" in kSettingsKeys order (keys
 // already in the file are rewritten where they stand), keeping every other

@@ -1,0 +1,1 @@
+x\{username:'u',bdstoken:'abc',list:[1,2.5,-0,true,null,"\u4e2d"]}
