@@ -40,6 +40,10 @@ char asciiLower(char c);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 std::size_t findIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 
+// The inside of a JSON string literal for `text` (quotes, backslashes and
+// control characters escaped; everything else as it is).
+std::string jsonStringContent(std::string_view text);
+
 // Integers as "%d" writes them, doubles as "%.13g" writes them.
 std::string formatG13(double value);
 

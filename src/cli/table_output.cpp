@@ -1,6 +1,7 @@
 #include "cli/table_output.h"
 
 #include "base/gbk.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -44,37 +45,7 @@ bool looksNumeric(std::string_view value) {
 std::string jsonQuoted(std::string_view raw) {
     // JSON is UTF-8 or nothing: one stray byte from a ledger written by
     // another program would make a reader reject the whole listing.
-    const std::string text = sanitiseUtf8(raw);
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                out += escaped;
-            } else {
-                out.push_back(c);
-            }
-        }
-    }
-    out += "\"";
-    return out;
+    return "\"" + jsonStringContent(sanitiseUtf8(raw)) + "\"";
 }
 
 void writeTsv(std::ostream& out, const Table& table, bool header) {

@@ -4,6 +4,8 @@
 // kept apart from the sending so that every byte the service sees can be
 // checked on its own.
 
+#include "base/text.h"
+
 #include <string>
 #include <string_view>
 
@@ -25,9 +27,5 @@ std::string renameUrl(std::string_view origin, std::string_view bdstoken);
 // holding a double quote or a backslash stays inside its own value and can
 // never rename another item.
 std::string renameBody(std::string_view path, std::string_view newName);
-
-// The inside of a JSON string literal for `text` (quotes, backslashes and
-// control characters escaped; everything else as it is).
-std::string jsonStringContent(std::string_view text);
 
 } // namespace vantorel
