@@ -301,7 +301,9 @@ TEST_F(CrashSafetyTest, InterruptedRunsStopCleanlyAndLoseNoAnsweredShare) {
         }
     }
     std::cout << interrupts << " runs interrupted" << std::endl;
-    EXPECT_GE(interrupts, 6);
+    // Every third run pauses a second per item, so a Ctrl-C always lands in
+    // it; the others may finish first on a fast machine.
+    EXPECT_GE(interrupts, 4);
 }
 
 } // namespace
