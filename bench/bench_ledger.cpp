@@ -2,6 +2,7 @@
 
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
+#include "records/share_record.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -22,7 +23,26 @@ fs::path ledgerFile() {
     return fs::temp_directory_path() / "vantorel-bench-ledger-1m.db";
 }
 
-bool complete(const fs::path& file) {
+LedgerRow millionRow(std::int64_t n) {
+    const bool failed = failedRow(n);
+    const std::string name = "video-" + std::to_string(n) + ".mp4";
+    return {"0",
+            "/share/videos/" + name,
+            name,
+            "",
+            failed ? std::string(kFailedLinkText)
+                   : "https://pan.example/s/1" + md5Of(n).substr(0, 22),
+            failed ? "" : "ab12",
+            failed ? "" : "2021-05-27 15:17:58",
+            failed ? "" : "1.5G",
+            failed ? "" : md5Of(n),
+            "https://thumbs.example/" + fidOf(n),
+            fidOf(n),
+            "bench-user",
+            "other"};
+}
+
+bool complete(const fs::path& file, std::int64_t rows) {
     sqlite3* db = nullptr;
     bool ok = false;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
@@ -30,17 +50,15 @@ bool complete(const fs::path& file) {
         if (sqlite3_prepare_v2(db, "SELECT count(*), max(id) FROM linkledger_table", -1, &count,
                                nullptr) == SQLITE_OK &&
             sqlite3_step(count) == SQLITE_ROW)
-            ok = sqlite3_column_int64(count, 0) == kLedgerRows &&
-                 sqlite3_column_int64(count, 1) == kLedgerRows;
+            ok = sqlite3_column_int64(count, 0) == rows && sqlite3_column_int64(count, 1) == rows;
         sqlite3_finalize(count);
     }
     sqlite3_close(db);
     return ok;
 }
 
-// Writes the rows as an existing ledger holds them, table only; the
-// store then adds its indexes when it opens the file.
-std::string build(const fs::path& file) {
+std::string build(const fs::path& file, std::int64_t rows,
+                  const std::function<LedgerRow(std::int64_t)>& rowOf) {
     fs::remove(file);
     sqlite3* db = nullptr;
     if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
@@ -51,27 +69,11 @@ std::string build(const fs::path& file) {
         return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     };
     sqlite3_stmt* insert = nullptr;
-    bool ok =
-        exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;") &&
-        exec(vantorel::ledger_sql::kCreateTable) && exec("BEGIN;") &&
-        sqlite3_prepare_v2(db, vantorel::ledger_sql::kInsert, -1, &insert, nullptr) == SQLITE_OK;
-    for (std::int64_t n = 0; ok && n < kLedgerRows; ++n) {
-        const bool failed = failedRow(n);
-        const std::string name = "video-" + std::to_string(n) + ".mp4";
-        const std::string values[13] = {"0",
-                                        "/share/videos/" + name,
-                                        name,
-                                        "",
-                                        failed ? std::string(vantorel::kFailedLinkText)
-                                               : "https://pan.example/s/1" + md5Of(n).substr(0, 22),
-                                        failed ? "" : "ab12",
-                                        failed ? "" : "2021-05-27 15:17:58",
-                                        failed ? "" : "1.5G",
-                                        failed ? "" : md5Of(n),
-                                        "https://thumbs.example/" + fidOf(n),
-                                        fidOf(n),
-                                        "bench-user",
-                                        "other"};
+    bool ok = exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;") &&
+              exec(ledger_sql::kCreateTable) && exec("BEGIN;") &&
+              sqlite3_prepare_v2(db, ledger_sql::kInsert, -1, &insert, nullptr) == SQLITE_OK;
+    for (std::int64_t n = 0; ok && n < rows; ++n) {
+        const LedgerRow values = rowOf(n);
         for (int i = 0; i < 13; ++i)
             sqlite3_bind_text(insert, i + 1, values[i].c_str(), static_cast<int>(values[i].size()),
                               SQLITE_TRANSIENT);
@@ -105,14 +107,15 @@ std::string md5Of(std::int64_t n) {
     return text;
 }
 
+std::string ensureLedgerFile(const fs::path& file, std::int64_t rows,
+                             const std::function<LedgerRow(std::int64_t)>& rowOf) {
+    return complete(file, rows) ? std::string() : build(file, rows, rowOf);
+}
+
 fs::path millionRowLedgerFile(std::string& error) {
     const fs::path file = ledgerFile();
-    if (!complete(file)) {
-        error = build(file);
-        if (!error.empty())
-            return {};
-    }
-    return file;
+    error = ensureLedgerFile(file, kLedgerRows, millionRow);
+    return error.empty() ? file : fs::path();
 }
 
 RecordStore* millionRowLedger(std::string& error) {

@@ -4,8 +4,10 @@
 // as an existing linkledger.db holds them, built once in the temporary
 // directory and kept there for later runs.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace vantorel {
@@ -22,6 +24,17 @@ inline constexpr std::int64_t kLedgerRows = 1'000'000;
 std::uint64_t mix(std::uint64_t x);
 std::string fidOf(std::int64_t n);
 std::string md5Of(std::int64_t n);
+
+// The thirteen texts of one row, isdir to other, as the insert takes them.
+using LedgerRow = std::array<std::string, 13>;
+
+// Makes sure `file` is a ledger of exactly `rows` rows, row n made by
+// rowOf(n), written as an existing linkledger.db holds them (table only; the
+// store adds its indexes when it opens the file). A file left by an earlier
+// run is reused when it is complete. Returns the reason when it cannot be
+// built, empty otherwise.
+std::string ensureLedgerFile(const std::filesystem::path& file, std::int64_t rows,
+                             const std::function<LedgerRow(std::int64_t)>& rowOf);
 
 // The ledger file, built when it is missing or not as built. Empty, with the
 // reason in `error`, when it cannot be built. Benchmarks that add rows work on

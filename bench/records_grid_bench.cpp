@@ -3,8 +3,8 @@
 // user waits for them after pressing "查询". Reports the peak memory growth
 // of one listing and the rows listed.
 
+#include "bench_ledger.h"
 #include "memory_usage.h"
-#include "records/ledger_sql.h"
 #include "records/record_store.h"
 #include "ui/records_window.h"
 
@@ -14,12 +14,13 @@
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <filesystem>
-#include <sqlite3.h>
 #include <string>
 
 namespace {
 namespace fs = std::filesystem;
 using vantorel::RecordStore;
+using vantorel::bench::ensureLedgerFile;
+using vantorel::bench::LedgerRow;
 
 constexpr std::int64_t kRows = 100'000;
 
@@ -27,44 +28,13 @@ fs::path ledgerFile() {
     return fs::temp_directory_path() / "vantorel-bench-ledger-100k.db";
 }
 
-bool complete(const fs::path& file) {
-    sqlite3* db = nullptr;
-    bool ok = false;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* count = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM linkledger_table", -1, &count, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(count) == SQLITE_ROW)
-            ok = sqlite3_column_int64(count, 0) == kRows;
-        sqlite3_finalize(count);
-    }
-    sqlite3_close(db);
-    return ok;
-}
-
 // Rows shaped like a heavy user's: Chinese folder and file names, links,
 // codes, share times, every tenth a failure.
-std::string build(const fs::path& file) {
-    fs::remove(file);
-    sqlite3* db = nullptr;
-    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
-        sqlite3_close(db);
-        return "cannot create " + file.string();
-    }
-    auto exec = [db](const char* sql) {
-        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-    };
-    sqlite3_stmt* insert = nullptr;
-    bool ok =
-        exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;") &&
-        exec(vantorel::ledger_sql::kCreateTable) && exec("BEGIN;") &&
-        sqlite3_prepare_v2(db, vantorel::ledger_sql::kInsert, -1, &insert, nullptr) == SQLITE_OK;
-    for (std::int64_t n = 0; ok && n < kRows; ++n) {
-        const bool failed = n % 10 == 9;
-        const std::string number = std::to_string(n);
-        const std::string name = "课程录像 第" + number + "讲.mp4";
-        const std::string values[13] = {
-            "0",
+LedgerRow gridRow(std::int64_t n) {
+    const bool failed = n % 10 == 9;
+    const std::string number = std::to_string(n);
+    const std::string name = "课程录像 第" + number + "讲.mp4";
+    return {"0",
             "/资料/课程录像/" + std::to_string(n / 1000) + "/" + name,
             name,
             n % 3 == 0 ? "[分享] " + name : "",
@@ -78,28 +48,14 @@ std::string build(const fs::path& file) {
             std::to_string(500'000'000'000'000 + n * 7919),
             "bench_user",
             "other"};
-        for (int i = 0; i < 13; ++i)
-            sqlite3_bind_text(insert, i + 1, values[i].c_str(), static_cast<int>(values[i].size()),
-                              SQLITE_TRANSIENT);
-        ok = sqlite3_step(insert) == SQLITE_DONE;
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    ok = ok && exec("COMMIT;");
-    std::string error = ok ? "" : std::string("cannot build the ledger: ") + sqlite3_errmsg(db);
-    sqlite3_close(db);
-    return error;
 }
 
 RecordStore* ledger(std::string& error) {
     static RecordStore store;
     static const std::string problem = [] {
         const fs::path file = ledgerFile();
-        if (!complete(file)) {
-            std::string built = build(file);
-            if (!built.empty())
-                return built;
-        }
+        if (std::string built = ensureLedgerFile(file, kRows, gridRow); !built.empty())
+            return built;
         const vantorel::Status opened = store.openOrCreate(file);
         return opened ? std::string() : opened.error().message;
     }();

@@ -1,6 +1,7 @@
 #include "base/codecs.h"
 
 #include "base/gbk.h"
+#include "base/text.h"
 
 namespace vantorel {
 namespace {
@@ -9,16 +10,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 std::string_view untilNul(std::string_view text) {
     return text.substr(0, text.find('\0'));
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool isAsciiAlnum(unsigned char b) {
@@ -68,9 +59,10 @@ std::string percentDecode(std::string_view text, bool utf8) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+            hexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(
+                static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(text[i]);

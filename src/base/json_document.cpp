@@ -262,16 +262,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Length of the JavaScript white space (or line terminator) at text[pos], 0 if none.
 std::size_t spaceAt(std::string_view text, std::size_t pos) {
     const auto c = static_cast<unsigned char>(text[pos]);
@@ -319,32 +309,12 @@ std::string_view trimSpace(std::string_view text) {
     }
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF)
-        cp = 0xFFFD; // a lone surrogate has no UTF-8 form
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 bool readHex(std::string_view text, std::size_t& pos, int digits, std::uint32_t& value) {
     if (pos + static_cast<std::size_t>(digits) > text.size())
         return false;
     value = 0;
     for (int i = 0; i < digits; ++i) {
-        const int h = hexValue(text[pos + static_cast<std::size_t>(i)]);
+        const int h = hexDigitValue(text[pos + static_cast<std::size_t>(i)]);
         if (h < 0)
             return false;
         value = value * 16 + static_cast<std::uint32_t>(h);
@@ -557,7 +527,7 @@ double stringToNumber(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         double value = 0;
         for (char c : text.substr(2)) {
-            const int h = hexValue(c);
+            const int h = hexDigitValue(c);
             if (h < 0)
                 return nan;
             value = value * 16 + h;

@@ -40,6 +40,12 @@ char asciiLower(char c);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 std::size_t findIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 
+// The value of a hexadecimal digit of either case, or -1.
+int hexDigitValue(char c);
+
+// Appends a code point as UTF-8; a lone surrogate becomes U+FFFD.
+void appendUtf8(std::string& out, std::uint32_t codePoint);
+
 // The inside of a JSON string literal for `text` (quotes, backslashes and
 // control characters escaped; everything else as it is).
 std::string jsonStringContent(std::string_view text);
