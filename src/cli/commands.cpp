@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <span>
 #include <sstream>
 
 #ifndef _WIN32
@@ -130,9 +131,10 @@ int exitFor(const RunSummary& summary, bool interrupted) {
     return exit_status::failure;
 }
 
-constexpr std::array<std::string_view, 13> listedColumns = {
-    "id",        "isdir", "path", "beforename", "aftername", "sharelink", "password",
-    "sharetime", "size",  "MD5",  "pic",        "fid",       "username"};
+// Every ledger column but the constant "other".
+static_assert(kLedgerColumns.back() == "other");
+constexpr std::span<const std::string_view> listedColumns{kLedgerColumns.data(),
+                                                          kLedgerColumns.size() - 1};
 
 std::vector<std::string> rowOf(const ShareRecord& r) {
     return {
