@@ -1323,44 +1323,8 @@ std::string plainText(const Node& v) {
 }
 
 void appendQuoted(std::string& out, std::string_view s) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(s.substr(run, i - run));
-        run = i + 1;
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    out.append(s.substr(run));
+    appendJsonStringContent(out, s);
     out += '"';
 }
 

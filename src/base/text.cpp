@@ -168,16 +168,28 @@ std::string formatG13(double value) {
     return buffer;
 }
 
-std::string jsonStringContent(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (const char c : text) {
+void appendJsonStringContent(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    // Plain stretches are copied whole: most texts need no escape at all.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(text.substr(run, i - run));
+        run = i + 1;
         switch (c) {
         case '"':
             out += "\\\"";
             break;
         case '\\':
             out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
             break;
         case '\n':
             out += "\\n";
@@ -188,22 +200,19 @@ std::string jsonStringContent(std::string_view text) {
         case '\t':
             out += "\\t";
             break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                out += escaped;
-            } else {
-                out.push_back(c);
-            }
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
         }
     }
+    out.append(text.substr(run));
+}
+
+std::string jsonStringContent(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    appendJsonStringContent(out, text);
     return out;
 }
 

@@ -49,6 +49,7 @@ void appendUtf8(std::string& out, std::uint32_t codePoint);
 // The inside of a JSON string literal for `text` (quotes, backslashes and
 // control characters escaped; everything else as it is).
 std::string jsonStringContent(std::string_view text);
+void appendJsonStringContent(std::string& out, std::string_view text);
 
 // Integers as "%d" writes them, doubles as "%.13g" writes them.
 std::string formatG13(double value);

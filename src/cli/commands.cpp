@@ -182,6 +182,20 @@ Expected<Table> queryTable(RecordStore& ledger, const RecordQuery& query) {
     return table;
 }
 
+// The records that match `query`, or an error whose code is the exit status;
+// the reason has been reported already.
+Expected<Table> readRecords(const GlobalOptions& global, const RecordQuery& query) {
+    RecordStore ledger;
+    if (auto failed = openForRecords(global, ledger))
+        return Error{{}, *failed};
+    auto table = queryTable(ledger, query);
+    if (!table) {
+        report(table.error().message);
+        return Error{table.error().message, exit_status::usage};
+    }
+    return table;
+}
+
 } // namespace
 
 int runShare(const GlobalOptions& global, const ShareCommand& command) {
@@ -300,14 +314,9 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
 
 int runRecordsList(const GlobalOptions& global, const RecordQuery& query,
                    const std::string& format) {
-    RecordStore ledger;
-    if (auto failed = openForRecords(global, ledger))
-        return *failed;
-    auto table = queryTable(ledger, query);
-    if (!table) {
-        report(table.error().message);
-        return exit_status::usage;
-    }
+    auto table = readRecords(global, query);
+    if (!table)
+        return table.error().code;
     const TableFormat f = format == "csv"    ? TableFormat::Csv
                           : format == "json" ? TableFormat::Json
                                              : TableFormat::Tsv;
@@ -332,14 +341,9 @@ int runRecordsExport(const GlobalOptions& global, const RecordQuery& query, cons
     }
     const bool text = format == "txt" || (format.empty() && file.extension() == ".txt");
 
-    RecordStore ledger;
-    if (auto failed = openForRecords(global, ledger))
-        return *failed;
-    auto table = queryTable(ledger, query);
-    if (!table) {
-        report(table.error().message);
-        return exit_status::usage;
-    }
+    auto table = readRecords(global, query);
+    if (!table)
+        return table.error().code;
     if (!picked.empty()) {
         Table narrowed;
         for (std::size_t c : picked)

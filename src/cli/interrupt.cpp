@@ -29,12 +29,8 @@ InterruptWatcher::InterruptWatcher() {
         const sigset_t watched = interruptSignals();
         while (!stop.stop_requested()) {
             const timespec slice{0, 100'000'000};
-            if (sigtimedwait(&watched, nullptr, &slice) > 0) {
-                interrupted_ = true;
-                std::lock_guard lock(mutex_);
-                if (action_)
-                    action_();
-            }
+            if (sigtimedwait(&watched, nullptr, &slice) > 0)
+                fire();
         }
     });
 }
@@ -61,12 +57,8 @@ InterruptWatcher::InterruptWatcher() {
     thread_ = std::jthread([this](std::stop_token stop) {
         while (!stop.stop_requested()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (signalled.exchange(false)) {
-                interrupted_ = true;
-                std::lock_guard lock(mutex_);
-                if (action_)
-                    action_();
-            }
+            if (signalled.exchange(false))
+                fire();
         }
     });
 }
@@ -79,6 +71,13 @@ InterruptWatcher::~InterruptWatcher() {
 }
 
 #endif
+
+void InterruptWatcher::fire() {
+    interrupted_ = true;
+    std::lock_guard lock(mutex_);
+    if (action_)
+        action_();
+}
 
 void InterruptWatcher::onInterrupt(std::function<void()> action) {
     std::lock_guard lock(mutex_);

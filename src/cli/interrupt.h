@@ -25,6 +25,8 @@ public:
     bool interrupted() const { return interrupted_; }
 
 private:
+    void fire();
+
     std::atomic<bool> interrupted_{false};
     std::mutex mutex_;
     std::function<void()> action_;
