@@ -914,58 +914,49 @@ private:
     }
 
     bool object(Builder& out) {
-        ++pos_;
-        if (!out.StartObject())
-            return false;
         rapidjson::SizeType count = 0;
+        return out.StartObject() && items('}', count, [&] { return member(out); }) &&
+               out.EndObject(count);
+    }
+
+    bool member(Builder& out) {
+        if (!key(out))
+            return false;
         skipSpace();
-        while (!atEnd() && peek() != '}') {
-            if (!key(out))
-                return false;
-            skipSpace();
-            if (atEnd() || peek() != ':')
-                return false;
-            ++pos_;
-            skipSpace();
-            if (!value(out))
-                return false;
-            ++count;
-            skipSpace();
-            if (!atEnd() && peek() == ',') {
-                ++pos_;
-                skipSpace();
-            } else if (atEnd() || peek() != '}') {
-                return false;
-            }
-        }
-        if (atEnd())
+        if (atEnd() || peek() != ':')
             return false;
         ++pos_;
-        return out.EndObject(count);
+        skipSpace();
+        return value(out);
     }
 
     bool array(Builder& out) {
-        ++pos_;
-        if (!out.StartArray())
-            return false;
         rapidjson::SizeType count = 0;
+        return out.StartArray() && items(']', count, [&] { return value(out); }) &&
+               out.EndArray(count);
+    }
+
+    // The comma-separated items from the opening bracket at pos_ to `close`,
+    // a trailing comma allowed; `item` reads one.
+    template <class ReadItem> bool items(char close, rapidjson::SizeType& count, ReadItem item) {
+        ++pos_;
         skipSpace();
-        while (!atEnd() && peek() != ']') {
-            if (!value(out))
+        while (!atEnd() && peek() != close) {
+            if (!item())
                 return false;
             ++count;
             skipSpace();
             if (!atEnd() && peek() == ',') {
                 ++pos_;
                 skipSpace();
-            } else if (atEnd() || peek() != ']') {
+            } else if (atEnd() || peek() != close) {
                 return false;
             }
         }
         if (atEnd())
             return false;
         ++pos_;
-        return out.EndArray(count);
+        return true;
     }
 
     static constexpr std::size_t kMaxSize = std::numeric_limits<std::uint32_t>::max();

@@ -540,13 +540,23 @@ void Service::homeHandler(Call& call) {
     call.res.set_content(homePage(options_.user, tokenScript()), "text/html; charset=utf-8");
 }
 
-void Service::listHandler(Call& call) {
+// Every API call needs the login cookie and the page's bdstoken; a call
+// without them is refused with -6 before anything else is looked at.
+bool Service::authorised(Call& call) {
     if (!loggedIn(call)) {
-        return replyErrno(call, -6, "登录状态已失效，请重新登录");
+        replyErrno(call, -6, "登录状态已失效，请重新登录");
+        return false;
     }
     if (call.queryValue("bdstoken") != options_.bdstoken) {
-        return replyErrno(call, -6, "bdstoken 无效");
+        replyErrno(call, -6, "bdstoken 无效");
+        return false;
     }
+    return true;
+}
+
+void Service::listHandler(Call& call) {
+    if (!authorised(call))
+        return;
     if (call.plan.errnoValue) {
         return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
     }
@@ -620,12 +630,8 @@ void Service::listHandler(Call& call) {
 }
 
 void Service::shareHandler(Call& call) {
-    if (!loggedIn(call)) {
-        return replyErrno(call, -6, "登录状态已失效，请重新登录");
-    }
-    if (call.queryValue("bdstoken") != options_.bdstoken) {
-        return replyErrno(call, -6, "bdstoken 无效");
-    }
+    if (!authorised(call))
+        return;
     if (call.plan.errnoValue) {
         return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
     }
@@ -718,12 +724,8 @@ void Service::shareHandler(Call& call) {
 }
 
 void Service::renameHandler(Call& call) {
-    if (!loggedIn(call)) {
-        return replyErrno(call, -6, "登录状态已失效，请重新登录");
-    }
-    if (call.queryValue("bdstoken") != options_.bdstoken) {
-        return replyErrno(call, -6, "bdstoken 无效");
-    }
+    if (!authorised(call))
+        return;
     if (call.queryValue("opera") != "rename") {
         return replyErrno(call, 2, "不支持的操作");
     }

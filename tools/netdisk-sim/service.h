@@ -80,6 +80,7 @@ private:
     void controlHandler(Call& call);
 
     bool loggedIn(const Call& call) const;
+    bool authorised(Call& call);
     std::uint64_t requestId();
     void replyJson(Call& call, const std::string& json);
     void replyErrno(Call& call, int errnoValue, const char* message);
