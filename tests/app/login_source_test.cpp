@@ -2,6 +2,7 @@
 #include "app/browser_view.h"
 #include "app/main_window.h"
 #include "app/web_login_source.h"
+#include "named_case.h"
 #include "netdisk/page_text.h"
 #include "test_support.h"
 
@@ -15,6 +16,9 @@
 
 using namespace vantorel::gui;
 using namespace vantorel::gui::test;
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 namespace {
 
@@ -198,10 +202,6 @@ struct DomainCase {
     bool matches;
 };
 
-void PrintTo(const DomainCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CookieDomain : public ::testing::TestWithParam<DomainCase> {};
 
 TEST_P(CookieDomain, MatchesAsABrowserSendsIt) {
@@ -221,6 +221,4 @@ INSTANTIATE_TEST_SUITE_P(
                       DomainCase{"CaseInsensitive", ".Baidu.COM", "pan.baidu.com", true},
                       DomainCase{"IpHost", "127.0.0.1", "127.0.0.1", true},
                       DomainCase{"Empty", "", "127.0.0.1", false}),
-    [](const ::testing::TestParamInfo<DomainCase>& param) {
-        return std::string(param.param.name);
-    });
+    CaseName{});

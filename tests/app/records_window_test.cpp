@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "dialog_answers.h"
+#include "named_case.h"
 #include "records/record_store.h"
 #include "settings/settings_window.h"
 #include "test_support.h"
@@ -28,6 +29,9 @@ using namespace vantorel::gui;
 using namespace vantorel::gui::test;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 ShareRecord record(const char* isdir, const char* name, const char* newName, const char* link,
                    const char* code, const char* time, const char* user) {
@@ -217,10 +221,6 @@ struct FilterCase {
     std::vector<std::int64_t> ids;
 };
 
-void PrintTo(const FilterCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 void setDate(QDateEdit* box, int year, int month, int day) {
     box->setDate(QDate(year, month, day));
 }
@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
                        w.rangeDateBox()->setChecked(true);
                    },
                    {2, 3}}),
-    [](const auto& c) { return std::string(c.param.name); });
+    CaseName{});
 
 TEST_F(RecordsWindowTest, DateBoxesExcludeEachOtherWhenClicked) {
     QCheckBox* exact = window().exactDateBox();

@@ -1,4 +1,5 @@
 #include "dialog_answers.h"
+#include "named_case.h"
 #include "settings/settings_form.h"
 #include "settings/settings_window.h"
 #include "test_support.h"
@@ -21,6 +22,9 @@ using namespace vantorel::gui;
 using namespace vantorel::gui::test;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 QString fileText(const QString& path) {
     QFile file(path);
@@ -54,10 +58,6 @@ struct Placement {
     QRect geometry;
     const char* parent; // design name of the group box, or "" for the window
 };
-
-void PrintTo(const Placement& p, std::ostream* os) {
-    *os << p.name;
-}
 
 const Placement kPlacements[] = {
     {"分组框_分享参数设置", "QGroupBox", QRect(5, 5, 443, 299), ""},
@@ -351,10 +351,6 @@ struct RenameCase {
     const char* after; // boxes checked afterwards
 };
 
-void PrintTo(const RenameCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class RenameGroups : public SettingsWindowTest, public ::testing::WithParamInterface<RenameCase> {
 protected:
     QCheckBox* box(SettingsWindow& window, char letter) {
@@ -420,7 +416,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RenameCase{"PrefixOverEncrypt", "E", 'P', "P"},
                       RenameCase{"UncheckingPrefixStillClears", "EKP", 'P', ""},
                       RenameCase{"UncheckingEncrypt", "E", 'E', ""}),
-    [](const auto& c) { return std::string(c.param.name); });
+    CaseName{});
 
 TEST_F(SettingsWindowTest, ReleaseOutsideTheBoxChangesNothing) {
     auto window = open();

@@ -1,4 +1,5 @@
 #include "app/skin.h"
+#include "named_case.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -6,6 +7,9 @@
 #include <gtest/gtest.h>
 
 using namespace vantorel::gui;
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 namespace {
 
@@ -56,10 +60,6 @@ struct ShiftCase {
     QColor expected;
 };
 
-void PrintTo(const ShiftCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class SkinShift : public ::testing::TestWithParam<ShiftCase> {};
 
 TEST_P(SkinShift, TurnsHueAndSaturation) {
@@ -80,4 +80,4 @@ INSTANTIATE_TEST_SUITE_P(
                   QColor::fromHsl(200, 0, 120)},
         ShiftCase{"FullyVivid", QColor::fromHsl(200, 150, 120), 0, 100,
                   QColor::fromHsl(200, 255, 120)}),
-    [](const ::testing::TestParamInfo<ShiftCase>& param) { return std::string(param.param.name); });
+    CaseName{});

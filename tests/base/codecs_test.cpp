@@ -1,4 +1,5 @@
 #include "base/codecs.h"
+#include "named_case.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -7,6 +8,9 @@ using namespace vantorel;
 using namespace std::string_literals;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 // 中 and 我的资源 as UTF-8.
 const std::string kZhong = "\xE4\xB8\xAD";
@@ -33,20 +37,6 @@ struct PathCase {
     std::string path;
     std::string expected;
 };
-
-template <class Case> std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
-void PrintTo(const FormCase& c, std::ostream* os) {
-    *os << c.name;
-}
-void PrintTo(const DecodeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-void PrintTo(const PathCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 } // namespace
 
@@ -76,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"EndsAtNulInGbkMode", "a\0b"s, true, false, "a"},
         FormCase{"InvalidUtf8IsReplaced", "a\xFF", true, true, "a%EF%BF%BD"},
         FormCase{"NoGbkFormBecomesQuestionMark", "\xF0\x9F\x98\x80", true, false, "%3F"}),
-    caseName<FormCase>);
+    CaseName{});
 
 class PercentDecode : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -103,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{"EscapedNulEndsRawText", "a%00b", false, "a"},
                       DecodeCase{"InputEndsAtNul", "a\0%41"s, true, "a"},
                       DecodeCase{"Empty", "", true, ""}),
-    caseName<DecodeCase>);
+    CaseName{});
 
 class PercentEncodePath : public ::testing::TestWithParam<PathCase> {};
 
@@ -124,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PercentEncodePath,
                                            PathCase{"ReservedEncoded", "/a&b=c?d#e%",
                                                     "%2Fa%26b%3Dc%3Fd%23e%25"},
                                            PathCase{"Empty", "", ""}),
-                         caseName<PathCase>);
+                         CaseName{});
 
 TEST(Utf8ToLocal, ReadsUpToTheFirstNul) {
     EXPECT_EQ(utf8ToLocal("{\"a\":1}\0{\"b\":2}"s), "{\"a\":1}");

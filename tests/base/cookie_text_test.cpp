@@ -1,4 +1,5 @@
 #include "base/cookie_text.h"
+#include "named_case.h"
 
 #include <gtest/gtest.h>
 #include <ostream>
@@ -7,16 +8,15 @@ using namespace vantorel;
 
 namespace {
 
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
+
 struct MergeCase {
     const char* name;
     const char* sent;
     const char* received;
     const char* merged;
 };
-
-void PrintTo(const MergeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class MergeCookieText : public ::testing::TestWithParam<MergeCase> {};
 
@@ -44,17 +44,13 @@ INSTANTIATE_TEST_SUITE_P(
                                 "a=1",
                                 "", "a=1"},
                       MergeCase{"BothEmpty", "", "", ""}),
-    [](const ::testing::TestParamInfo<MergeCase>& p) { return std::string(p.param.name); });
+    CaseName{});
 
 struct CollectCase {
     const char* name;
     const char* headers;
     const char* collected;
 };
-
-void PrintTo(const CollectCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CollectSetCookies : public ::testing::TestWithParam<CollectCase> {};
 
@@ -76,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         CollectCase{"NameNeedsColonAndBlank", "Set-Cookie:x=1", ""},
         CollectCase{"ValueTrimmed", "Set-Cookie:   C=3   ", "C=3"},
         CollectCase{"EmptyHeaders", "", ""}),
-    [](const ::testing::TestParamInfo<CollectCase>& p) { return std::string(p.param.name); });
+    CaseName{});
 
 TEST(CookieName, TextBeforeFirstEqualsTrimmed) {
     EXPECT_EQ(cookieName(" BDUSS =a=b"), "BDUSS");

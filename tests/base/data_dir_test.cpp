@@ -1,4 +1,5 @@
 #include "base/data_dir.h"
+#include "named_case.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,9 @@ using namespace vantorel;
 namespace fs = std::filesystem;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 // "{tmp}" in a case stands for the test's scratch directory.
 std::string expand(const std::string& text, const fs::path& tmp) {
@@ -27,10 +31,6 @@ struct DataDirCase {
     std::optional<std::string> programDir;
     const char* expected; // a directory, or "error"
 };
-
-void PrintTo(const DataDirCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class DataDirRule : public ::testing::TestWithParam<DataDirCase> {
 protected:
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt,
                     "{tmp}/home/.local/share/vantorel"},
         DataDirCase{"NoXdgAndNoHomeIsAnError", std::nullopt, {}, std::nullopt, "error"}),
-    [](const ::testing::TestParamInfo<DataDirCase>& param) { return param.param.name; });
+    CaseName{});
 
 TEST(DataDir, RelativeOptionBecomesAbsolute) {
     const fs::path before = fs::current_path();

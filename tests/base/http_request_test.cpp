@@ -1,5 +1,6 @@
 #include "base/http_request.h"
 #include "loopback_server.h"
+#include "named_case.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,9 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 using Lines = std::vector<std::string>;
 
@@ -191,10 +195,6 @@ struct HeaderCase {
     Lines expected; // without Host; "{url}" stands for the request URL
 };
 
-void PrintTo(const HeaderCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class HeaderRules : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderRules, PutTheseLinesOnTheWire) {
@@ -292,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    true,
                    {"Accept: a"}}),
-    [](const ::testing::TestParamInfo<HeaderCase>& p) { return std::string(p.param.name); });
+    CaseName{});
 
 TEST_F(HttpRequestTest, CookiePrefixIsRemovedFromTheCallersText) {
     LoopbackServer setter([](const RecordedRequest&) {

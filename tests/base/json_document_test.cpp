@@ -1,4 +1,5 @@
 #include "base/json_document.h"
+#include "named_case.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,14 +12,13 @@
 namespace vantorel {
 namespace {
 
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 // Test names for the case tables.
-template <class Case> std::string caseName(const ::testing::TestParamInfo<Case>& tc) {
-    return tc.param.name;
-}
-
 JsonDocument parsed(std::string_view text) {
     JsonDocument doc;
     EXPECT_TRUE(doc.parse(text)) << text;
@@ -138,10 +138,6 @@ struct QualifyCase {
     bool found;
 };
 
-void PrintTo(const QualifyCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class QualifyPath : public ::testing::TestWithParam<QualifyCase> {};
 
 TEST_P(QualifyPath, RewritesAndReports) {
@@ -165,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
                       QualifyCase{"zero_counts_as_found", "errno", "da.errno", true},
                       QualifyCase{"null_is_not_found", "z", "da.z", false},
                       QualifyCase{"missing", "missing", "da.missing", false}),
-    caseName<QualifyCase>);
+    CaseName{});
 
 // --- Numbers ----------------------------------------------------------------
 
@@ -174,10 +170,6 @@ struct NumberCase {
     const char* json;
     const char* text;
 };
-
-void PrintTo(const NumberCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class NumberText : public ::testing::TestWithParam<NumberCase> {};
 
@@ -211,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"two_to_53_plus_1", "9007199254740993", "9007199254740993"},
         NumberCase{"integer_30_digits", "123456789012345678901234567890",
                    "123456789012345678901234567890"}),
-    caseName<NumberCase>);
+    CaseName{});
 
 TEST(JsonDocumentNumbers, OverflowReadsAsInfinityAndJsonNull) {
     JsonDocument doc = parsed("[1e400,-1e400]");
@@ -331,10 +323,6 @@ struct EscapeCase {
     std::string text;
 };
 
-void PrintTo(const EscapeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class StringEscapes : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(StringEscapes, DecodeToUtf8) {
@@ -362,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "b\xEF\xBF\xBD"},
                       EscapeCase{"overlong_utf8", "\"\xC0\xAF\"", "\xEF\xBF\xBD\xEF\xBF\xBD"},
                       EscapeCase{"raw_chinese", "\"文件 it's\"", "文件 it's"}),
-    caseName<EscapeCase>);
+    CaseName{});
 
 TEST(JsonDocumentParse, InvalidUtf8InKeysIsReplaced) {
     JsonDocument doc = parsed("{\"k\xFF\":1}");

@@ -1,4 +1,5 @@
 #include "base/service_origin.h"
+#include "named_case.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -7,6 +8,9 @@
 using namespace vantorel;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 TEST(ServiceOrigin, DefaultsToTheRealService) {
     const ServiceOrigin origin;
@@ -22,10 +26,6 @@ struct ParseCase {
     const char* text; // nullptr: refused
     const char* host;
 };
-
-void PrintTo(const ParseCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ParseServiceOrigin : public ::testing::TestWithParam<ParseCase> {};
 
@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"PortTooLarge", "http://127.0.0.1:65536", nullptr, nullptr},
                       ParseCase{"PortNotNumeric", "http://127.0.0.1:8o", nullptr, nullptr},
                       ParseCase{"BlankInHost", "http://pan baidu.com", nullptr, nullptr}),
-    [](const ::testing::TestParamInfo<ParseCase>& p) { return std::string(p.param.name); });
+    CaseName{});
 
 TEST(ResolveServiceOrigin, CommandLineThenEnvironmentThenDefault) {
     ::setenv("VANTOREL_ORIGIN", "http://127.0.0.1:7001", 1);

@@ -1,4 +1,5 @@
 #include "base/time_text.h"
+#include "named_case.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +11,9 @@ using namespace vantorel;
 using namespace std::string_literals;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 // Sets an environment variable for the life of the object and puts the old
 // value back afterwards, so no test leaks its zone or locale into another.
@@ -61,20 +65,6 @@ struct PictureCase {
     bool twelveHour;
 };
 
-template <class Case> std::string caseName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
-void PrintTo(const SecondsCase& c, std::ostream* os) {
-    *os << c.name;
-}
-void PrintTo(const MillisecondsCase& c, std::ostream* os) {
-    *os << c.name;
-}
-void PrintTo(const PictureCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 } // namespace
 
 class TenCharacterTimestamp : public ::testing::TestWithParam<SecondsCase> {};
@@ -110,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "2021-05-27 15:17:58", "2021-05-27 03:17:58"},
         SecondsCase{"TextEndsAtNul", "1622099878\0junk"s, "2021-05-27 15:17:58",
                     "2021-05-27 03:17:58"}),
-    caseName<SecondsCase>);
+    CaseName{});
 
 class MillisecondTimestamp : public ::testing::TestWithParam<MillisecondsCase> {};
 
@@ -165,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         MillisecondsCase{"SignedHexadecimal", "-0x10", "", ""},
         MillisecondsCase{"BareHexPrefix", "0x", "", ""}, MillisecondsCase{"LonePoint", ".", "", ""},
         MillisecondsCase{"ExponentWithoutDigits", "1e", "", ""}),
-    caseName<MillisecondsCase>);
+    CaseName{});
 
 TEST(MillisecondTimestampZone, FollowsDaylightSavingRules) {
     ScopedEnv tz("TZ", kNewYork);
@@ -199,4 +189,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, TimePicture,
                                            PictureCase{"TimeShorthand", "%T", false},
                                            PictureCase{"EscapedPercent", "%%I", false},
                                            PictureCase{"Empty", "", false}),
-                         caseName<PictureCase>);
+                         CaseName{});

@@ -1,4 +1,5 @@
 #include "base/wait.h"
+#include "named_case.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
+
 // Only a guard against a hang; every wait below that works ends long before.
 constexpr auto kGuard = 20s;
 
@@ -25,10 +29,6 @@ struct DurationCase {
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-
-void PrintTo(const DurationCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 } // namespace
 
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DurationCase{"NegativeInterval", -5, kWaitSeconds, -5000},
                       DurationCase{"SaturatesHigh", kMax, kWaitHours, kMax},
                       DurationCase{"SaturatesLow", kMin, kWaitSeconds, kMin}),
-    [](const ::testing::TestParamInfo<DurationCase>& param) { return param.param.name; });
+    CaseName{});
 
 TEST(WaitDuration, UnitDefaultsToMilliseconds) {
     EXPECT_EQ(waitDuration(250).count(), 250);

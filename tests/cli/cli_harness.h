@@ -27,13 +27,6 @@ inline constexpr const char* kSimShareTime = "2023-11-15 06:13:20";
 
 inline constexpr std::string_view kConfirmWord = "删除所有分享记录";
 
-// Names the cases of a parameterised test after their `name` field.
-struct CaseName {
-    template <class P> std::string operator()(const ::testing::TestParamInfo<P>& info) const {
-        return info.param.name;
-    }
-};
-
 // The vantorel-cli executable: $VANTOREL_CLI, or the one this build made.
 std::string cliBinary();
 

@@ -1,6 +1,7 @@
 // `settings`, `whoami`, --help and --version of the real vantorel-cli.
 
 #include "cli_harness.h"
+#include "named_case.h"
 #include "share/share_run.h"
 #include "sim_client.h"
 
@@ -13,6 +14,8 @@ using namespace vantorel::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+using vantorel::test::PrintTo;
 
 using Strings = std::vector<std::string>;
 
@@ -46,10 +49,6 @@ struct SetCase {
     std::string value;
     Strings shown; // lines `settings show` prints afterwards
 };
-
-void PrintTo(const SetCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SettingsSet : public CliTest, public ::testing::WithParamInterface<SetCase> {};
 
@@ -101,10 +100,6 @@ struct BadSetCase {
     Strings args;
     std::string message;
 };
-
-void PrintTo(const BadSetCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SettingsSetRefused : public CliTest, public ::testing::WithParamInterface<BadSetCase> {};
 
@@ -209,10 +204,6 @@ struct HelpCase {
     const char* name;
     Strings command;
 };
-
-void PrintTo(const HelpCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Help : public ::testing::TestWithParam<HelpCase> {};
 

@@ -2,6 +2,7 @@
 // share against the simulator): what is listed, exported and deleted.
 
 #include "cli_harness.h"
+#include "named_case.h"
 #include "share/share_run.h"
 
 #include <algorithm>
@@ -16,6 +17,8 @@ using namespace vantorel::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+using vantorel::test::PrintTo;
 
 using Strings = std::vector<std::string>;
 using Ids = std::vector<std::int64_t>;
@@ -178,10 +181,6 @@ struct FilterCase {
     Ids ids;
 };
 
-void PrintTo(const FilterCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class RecordsFilter : public RecordsCommand, public ::testing::WithParamInterface<FilterCase> {};
 
 TEST_P(RecordsFilter, ListsTheMatchingRowsInIdOrder) {
@@ -221,10 +220,6 @@ struct UsageCase {
     const char* name;
     Strings args;
 };
-
-void PrintTo(const UsageCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class RecordsUsage : public RecordsCommand, public ::testing::WithParamInterface<UsageCase> {};
 
@@ -318,10 +313,6 @@ struct ExportCase {
     std::string content;
 };
 
-void PrintTo(const ExportCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class RecordsExport : public RecordsCommand, public ::testing::WithParamInterface<ExportCase> {};
 
 TEST_P(RecordsExport, WritesTheChosenColumnsAndRows) {
@@ -394,10 +385,6 @@ struct ClearCase {
     std::string stdinText;
 };
 
-void PrintTo(const ClearCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class ClearRefused : public RecordsCommand, public ::testing::WithParamInterface<ClearCase> {};
 
 TEST_P(ClearRefused, DeletesNothingAndExitsWith2) {
@@ -464,10 +451,6 @@ struct UnusableCase {
     const char* name;
     Strings args;
 };
-
-void PrintTo(const UnusableCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class RecordsWithoutLedger : public ::testing::TestWithParam<UnusableCase> {};
 

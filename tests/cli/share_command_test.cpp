@@ -3,6 +3,7 @@
 // standard error, and the ledger the run leaves.
 
 #include "cli_harness.h"
+#include "named_case.h"
 #include "share/share_run.h"
 #include "sim_client.h"
 #include "sim_request_log.h"
@@ -22,6 +23,8 @@ using namespace vantorel::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+using vantorel::test::PrintTo;
 
 constexpr std::string_view kCodeTooLong = "提取密码,不能大于4位";
 
@@ -172,10 +175,6 @@ struct RefusalCase {
     const char* next;  // the line of /A/B in the next run
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class ShareRefusal : public CliSimTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(ShareRefusal, PrintsAFailedLineWithTheServicesErrno) {
@@ -226,10 +225,6 @@ struct LoginCase {
     Strings loginArgs;
     std::vector<std::pair<std::string, std::string>> env;
 };
-
-void PrintTo(const LoginCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class NotLoggedIn : public CliSimTest, public ::testing::WithParamInterface<LoginCase> {};
 
@@ -297,10 +292,6 @@ struct DataDirCase {
     std::string (*prepare)(const fs::path& temp);
     std::string message; // part of the error on standard error
 };
-
-void PrintTo(const DataDirCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class UnusableDataDir : public CliSimTest, public ::testing::WithParamInterface<DataDirCase> {};
 
@@ -382,10 +373,6 @@ struct InterruptCase {
     std::size_t requestCount;
     std::size_t rowsKept;
 };
-
-void PrintTo(const InterruptCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Interrupted : public CliSimTest, public ::testing::WithParamInterface<InterruptCase> {};
 
@@ -486,10 +473,6 @@ struct BadSettingCase {
     std::string message;
 };
 
-void PrintTo(const BadSettingCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class BadSetting : public CliSimTest, public ::testing::WithParamInterface<BadSettingCase> {};
 
 TEST_P(BadSetting, ExitsWith2BeforeAnyRequest) {
@@ -567,10 +550,6 @@ struct CookieFileModeCase {
     bool warned;
 };
 
-void PrintTo(const CookieFileModeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class CookieFileMode : public CliSimTest,
                        public ::testing::WithParamInterface<CookieFileModeCase> {};
 
@@ -608,10 +587,6 @@ struct SecretCase {
     bool unreachable = false; // point --origin at a closed port
     bool inEnvironment = false;
 };
-
-void PrintTo(const SecretCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CookieNeverShown : public CliSimTest, public ::testing::WithParamInterface<SecretCase> {};
 

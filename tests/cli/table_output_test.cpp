@@ -3,6 +3,7 @@
 
 #include "cli/table_output.h"
 #include "cli_harness.h"
+#include "named_case.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -15,6 +16,8 @@ using vantorel::test::parseCsv;
 
 namespace {
 
+using vantorel::test::PrintTo;
+
 Table oneColumn(const std::string& value) {
     return Table{.columns = {"v"}, .rows = {{value}}, .numericColumns = {}};
 }
@@ -24,10 +27,6 @@ struct CsvCase {
     std::string value;
     std::string field; // as written
 };
-
-void PrintTo(const CsvCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CsvField : public ::testing::TestWithParam<CsvCase> {};
 
@@ -74,10 +73,6 @@ struct TsvCase {
     std::string written;
 };
 
-void PrintTo(const TsvCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class TsvField : public ::testing::TestWithParam<TsvCase> {};
 
 TEST_P(TsvField, KeepsEveryRowOnOneLine) {
@@ -105,10 +100,6 @@ struct JsonCase {
     std::string value;
     std::string quoted; // jsonQuoted's text
 };
-
-void PrintTo(const JsonCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JsonText : public ::testing::TestWithParam<JsonCase> {};
 

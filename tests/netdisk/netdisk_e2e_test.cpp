@@ -3,6 +3,7 @@
 // read back from the simulator's request log.
 
 #include "base/service_origin.h"
+#include "named_case.h"
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
 #include "sim_process.h"
@@ -26,6 +27,9 @@ using vantorel::test::TempDir;
 using vantorel::test::writeFile;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -115,10 +119,6 @@ struct GatherCase {
     bool tokens; // whether the user name and bdstoken are found
 };
 
-void PrintTo(const GatherCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class Gather : public ClientE2e, public ::testing::WithParamInterface<GatherCase> {};
 
 // The simulator's settings object holds ")" and "}" inside string values,
@@ -152,9 +152,7 @@ INSTANTIATE_TEST_SUITE_P(HomePage, Gather,
                                            GatherCase{"MovedSettingsObject", "yundata", true, true},
                                            GatherCase{"NoTokensOnThePage", "none", true, false},
                                            GatherCase{"NotLoggedIn", "mset", false, false}),
-                         [](const ::testing::TestParamInfo<GatherCase>& param) {
-                             return std::string(param.param.name);
-                         });
+                         CaseName{});
 
 // Every reply sets cookies; each request sends the cookie text as the reply
 // before it left it, so a rotated cookie reaches the next request and a

@@ -1,3 +1,4 @@
+#include "named_case.h"
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
 
@@ -17,6 +18,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 class ScratchDir {
 public:
@@ -387,10 +391,6 @@ struct FilterCase {
     std::vector<std::int64_t> ids;
 };
 
-void PrintTo(const FilterCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class LedgerFilterCases : public LedgerFilterTest,
                           public ::testing::WithParamInterface<FilterCase> {};
 
@@ -453,7 +453,7 @@ INSTANTIATE_TEST_SUITE_P(
                            f.limit = 2;
                        }),
                    {3, 4}}),
-    [](const ::testing::TestParamInfo<FilterCase>& param) { return param.param.name; });
+    CaseName{});
 
 TEST_F(LedgerFilterTest, MalformedDateIsAnError) {
     for (const char* date : {"2021-5-27", "27.05.2021", "2021-05-27 10:00", "yyyy-MM-dd"}) {
@@ -485,10 +485,6 @@ struct OpenFailure {
     fs::path (*prepare)(const fs::path& dir);
     const char* reason;
 };
-
-void PrintTo(const OpenFailure& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class LedgerOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
 
@@ -538,7 +534,7 @@ INSTANTIATE_TEST_SUITE_P(
                                       return d / "linkledger.db";
                                   },
                                   "no share ledger"}),
-    [](const ::testing::TestParamInfo<OpenFailure>& param) { return param.param.name; });
+    CaseName{});
 
 TEST(LedgerOpen, EmptyPathIsAnError) {
     RecordStore store;

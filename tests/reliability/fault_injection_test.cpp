@@ -6,6 +6,7 @@
 // item is tried again later), never two for one entry.
 
 #include "cli_harness.h"
+#include "named_case.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -16,6 +17,8 @@
 
 namespace vantorel::test {
 namespace {
+
+using vantorel::test::PrintTo;
 
 constexpr const char* kFixedTime = "1622100000";
 constexpr const char* kFolder = "/故障 测试";
@@ -111,10 +114,6 @@ struct ShareFault {
     std::function<AttemptOutcome(int)> later;
 };
 
-void PrintTo(const ShareFault& fault, std::ostream* os) {
-    *os << fault.name;
-}
-
 class ShareFaultTest : public ::testing::TestWithParam<ShareFault> {};
 
 TEST_P(ShareFaultTest, RunEndsNormallyWithOneRowPerVerdict) {
@@ -194,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](int) {
                        return refused("-6");
                    }}),
-    [](const ::testing::TestParamInfo<ShareFault>& param) { return param.param.name; });
+    CaseName{});
 
 // A listing that fails gives the run nothing to do: it completes at once,
 // writes nothing and sends no share request.
@@ -203,10 +202,6 @@ struct ListingFault {
     std::string rule;
     std::vector<std::string> cliOptions;
 };
-
-void PrintTo(const ListingFault& fault, std::ostream* os) {
-    *os << fault.name;
-}
 
 class ListingFaultTest : public ::testing::TestWithParam<ListingFault> {};
 
@@ -244,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
         ListingFault{"Delay20sAgainstTimeout2s",
                      R"({"endpoint":"list","kind":"delay","value":20000})",
                      {"--timeout", "2"}}),
-    [](const ::testing::TestParamInfo<ListingFault>& param) { return param.param.name; });
+    CaseName{});
 
 // Members with keys missing or of the wrong type (isdir absent or a boolean,
 // numbers as strings, no path or md5, a number for a name): members without
@@ -328,10 +323,6 @@ struct RenameFault {
     std::string rule;
 };
 
-void PrintTo(const RenameFault& fault, std::ostream* os) {
-    *os << fault.name;
-}
-
 class RenameFaultTest : public ::testing::TestWithParam<RenameFault> {};
 
 TEST_P(RenameFaultTest, ShareIsRecordedUnderTheNameTheItemKeeps) {
@@ -368,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   R"({"endpoint":"rename","kind":"status","value":500})"},
                       RenameFault{"DroppedConnection", R"({"endpoint":"rename","kind":"drop"})"},
                       RenameFault{"Errno12", R"({"endpoint":"rename","kind":"errno","value":12})"}),
-    [](const ::testing::TestParamInfo<RenameFault>& param) { return param.param.name; });
+    CaseName{});
 
 // Without the home page there is no bdstoken: the run refuses to start
 // rather than record every item as failed. An error page says nothing about

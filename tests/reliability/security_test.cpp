@@ -4,6 +4,7 @@
 // must never show up anywhere but in the user's own cookie file.
 
 #include "cli_harness.h"
+#include "named_case.h"
 #include "sim_client.h"
 
 #include <algorithm>
@@ -17,6 +18,8 @@
 
 namespace vantorel::test {
 namespace {
+
+using vantorel::test::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -216,10 +219,6 @@ struct ScriptReply {
     std::string body;
 };
 
-void PrintTo(const ScriptReply& reply, std::ostream* os) {
-    *os << reply.name;
-}
-
 class ScriptReplyTest : public ::testing::TestWithParam<ScriptReply> {};
 
 // Run as script, each of these would list an entry; read as data, none is a
@@ -249,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptReply{"Jsonp", "callback({\"errno\":0,\"list\":[" + std::string(kEntry) + "]})"},
         ScriptReply{"HtmlWithScript", "<html><script>document.write('{\"errno\":0,\"list\":[" +
                                           std::string(kEntry) + "]}')</script></html>"}),
-    [](const ::testing::TestParamInfo<ScriptReply>& param) { return param.param.name; });
+    CaseName{});
 
 // A share reply that needs script to read is no verdict: no row, so the
 // item is tried again later.

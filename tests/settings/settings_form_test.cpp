@@ -1,4 +1,5 @@
 #include "base/gbk.h"
+#include "named_case.h"
 #include "settings/settings_form.h"
 #include "temp_dir.h"
 
@@ -6,6 +7,9 @@
 #include <optional>
 
 using namespace vantorel;
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 namespace {
 
@@ -24,10 +28,6 @@ struct FileCase {
     std::optional<std::string> file; // nullopt: no set.ini at all
     ShareOptions expected;
 };
-
-void PrintTo(const FileCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class FileToOptions : public TempDirTest, public ::testing::WithParamInterface<FileCase> {};
 
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                      o.renameMode = kRenamePrefix;
                      o.namePrefix = "精品";
                  })}),
-    [](const ::testing::TestParamInfo<FileCase>& param) { return std::string(param.param.name); });
+    CaseName{});
 
 using SettingsFile = TempDirTest;
 

@@ -3,6 +3,7 @@
 // (its request log and state) and what the ledger holds afterwards.
 
 #include "base/service_origin.h"
+#include "named_case.h"
 #include "netdisk/netdisk_client.h"
 #include "records/record_store.h"
 #include "share/share_run.h"
@@ -38,6 +39,9 @@ using vantorel::test::TempDir;
 using vantorel::test::writeFile;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 using Clock = std::chrono::steady_clock;
 
@@ -308,10 +312,6 @@ std::vector<std::string> beforeNames(const std::vector<ShareRecord>& records) {
 using Strings = std::vector<std::string>;
 
 // Test names of a table's cases.
-template <class Case> std::string caseName(const ::testing::TestParamInfo<Case>& param) {
-    return param.param.name;
-}
-
 // ---------------------------------------------------------------------------
 // Share types on the folder A of the default tree: A holds a1.txt and the
 // sub-folders B (b1.jpg) and C (c1.pdf), B listed before C.
@@ -324,10 +324,6 @@ struct TypeCase {
     Strings shared; // paths shared, in order
     Strings isdir;  // isdir column of the rows, in order
 };
-
-void PrintTo(const TypeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ShareTypes : public ShareE2e, public ::testing::WithParamInterface<TypeCase> {};
 
@@ -387,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
                                5,
                                {"/A/B", "/A/C"},
                                {"1", "1"}}),
-    caseName<TypeCase>);
+    CaseName{});
 
 // Every column of a file row and a folder row, the exact share body of a
 // seven-day period with a fixed code, and the link the service gave.
@@ -558,10 +554,6 @@ struct SelectionTextCase {
     const char* text;
 };
 
-void PrintTo(const SelectionTextCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class SelectionTexts : public ShareE2e, public ::testing::WithParamInterface<SelectionTextCase> {};
 
 // Anything but "[]" is a selection; one that holds no array of items
@@ -583,7 +575,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SelectionTextCase{"EmptyText", ""},
                       SelectionTextCase{"NotJson", "[{\"fs_id\":386517923450918,"},
                       SelectionTextCase{"Object", "{\"fs_id\":386517923450918}"}),
-    caseName<SelectionTextCase>);
+    CaseName{});
 
 // ---------------------------------------------------------------------------
 // Recorded entries, failures and retries
@@ -746,10 +738,6 @@ struct RenameCase {
     const char* folderName; // (empty: not renamed)
 };
 
-void PrintTo(const RenameCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class RenameModes : public ShareE2e, public ::testing::WithParamInterface<RenameCase> {};
 
 TEST_P(RenameModes, RecordsAndServiceAgree) {
@@ -811,7 +799,7 @@ INSTANTIATE_TEST_SUITE_P(
         RenameCase{"Prefix", kRenamePrefix, "pre_report 2021.txt", "pre_docs"},
         RenameCase{"Suffix", kRenameSuffix, "report 2021.txt_bak", "docs_bak"},
         RenameCase{"PrefixAndSuffix", kRenameAffixBoth, "pre_report 2021.txt_bak", "pre_docs_bak"}),
-    caseName<RenameCase>);
+    CaseName{});
 
 // A rename the service refuses leaves the item's name; the row says so.
 TEST_F(ShareE2e, RefusedRenameIsRecordedUnderTheOldName) {
@@ -986,10 +974,6 @@ struct TransportCase {
     bool resent;
 };
 
-void PrintTo(const TransportCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class TransportFaults : public ShareE2e, public ::testing::WithParamInterface<TransportCase> {};
 
 // A reply that is no answer on the item (an error page, a cut body, a body
@@ -1031,7 +1015,7 @@ INSTANTIATE_TEST_SUITE_P(Share, TransportFaults,
                                            TransportCase{"EmptyBody", "empty", false, false},
                                            TransportCase{"CutBody", "truncate", true, false},
                                            TransportCase{"DroppedConnection", "drop", false, true}),
-                         caseName<TransportCase>);
+                         CaseName{});
 
 // ---------------------------------------------------------------------------
 // Refusals and a lost row
@@ -1043,10 +1027,6 @@ struct RefusalCase {
     bool ledgerOpen;
     StartRefusal refusal;
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Refusals : public ShareE2e, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -1088,7 +1068,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   StartRefusal::NotLoggedIn},
                       RefusalCase{"NoLoginCookie", "mset", false, true, StartRefusal::NotLoggedIn},
                       RefusalCase{"LedgerNotOpen", "mset", true, false, StartRefusal::NoLedger}),
-    caseName<RefusalCase>);
+    CaseName{});
 
 // When the row of a success cannot be written, the run stops there and
 // hands the link to the user instead of losing it.

@@ -1,3 +1,4 @@
+#include "named_case.h"
 #include "netdisk/netdisk_api.h"
 #include "records/record_store.h"
 #include "share/share_run.h"
@@ -29,6 +30,9 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
 namespace {
+
+using vantorel::test::CaseName;
+using vantorel::test::PrintTo;
 
 constexpr std::string_view kHost = "pan.baidu.com";
 constexpr std::string_view kToken = "0123456789abcdef0123456789abcdef";
@@ -439,22 +443,6 @@ protected:
     std::unique_ptr<ShareRun> run;                 // last: ends before the rest goes
 };
 
-// Parameterised cases are named, and printed, by their `name` field, so that
-// ctest sees the same test names on every run.
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-struct ByName {
-    template <class Case> std::string operator()(const ::testing::TestParamInfo<Case>& c) const {
-        return c.param.name;
-    }
-};
-
 // ---------------------------------------------------------------------------
 // Walk and passes
 
@@ -508,7 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
                  5,
                  {1, 2, 0}},
         WalkCase{"NoPassOutsideTheTypes", 0, {"%2FA"}, {}, 3, {0}}),
-    ByName{});
+    CaseName{});
 
 TEST_F(ShareRunTest, WalkIsDepthFirstWithParentsFirst) {
     service.tree["%2FX"] = {.folders = {folderEntry("/X/B", "21"), folderEntry("/X/C", "22")},
@@ -733,7 +721,7 @@ INSTANTIATE_TEST_SUITE_P(
                             .fid = "302",
                             .username = kUserText},
                 EntryVerdict::Failed}),
-    ByName{});
+    CaseName{});
 
 // ---------------------------------------------------------------------------
 // Selection
@@ -818,7 +806,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, SelectionWithoutEntries,
                                            NoEntriesCase{"InvalidJson", "[{\"fs_id\":1,"},
                                            NoEntriesCase{"NotAnArray", R"({"fs_id":1})"},
                                            NoEntriesCase{"BlankBeforeBrackets", " []"}),
-                         ByName{});
+                         CaseName{});
 
 // ---------------------------------------------------------------------------
 // Skips, retries, codes
@@ -893,7 +881,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, TwoFilesOneMd5,
                                                        refusedReply(),
                                                        {"601", "602"},
                                                        {"分享失败", linkFor("602")}}),
-                         ByName{});
+                         CaseName{});
 
 TEST_F(ShareRunTest, NextRunRetriesAFailedFileButNotAFailedFolder) {
     addTreeA();
@@ -1075,7 +1063,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RenameCase{"Prefix", kRenamePrefix, "pre_song.mp3"},
                       RenameCase{"Suffix", kRenameSuffix, "song.mp3_bak"},
                       RenameCase{"PrefixAndSuffix", kRenameAffixBoth, "pre_song.mp3_bak"}),
-    ByName{});
+    CaseName{});
 
 TEST_F(ShareRunTest, ARefusedRenameIsRecordedAsTheServiceHoldsIt) {
     service.tree["%2FN"] = {
@@ -1209,7 +1197,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, StopDuringShare,
                                            SlowCase{
                                                "CutOffExchange",
                                                ShareReply{.text = std::string(kShareFailedText)}}),
-                         ByName{});
+                         CaseName{});
 
 TEST_F(StopTest, ASuccessAnsweredBeforeTheStopIsRecordedWithoutRename) {
     service.onShare = [this](std::string_view fsId) {
@@ -1416,6 +1404,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NoVerdictCase{"FailedExchange",
                                     ShareReply{.text = std::string(kShareFailedText)}},
                       NoVerdictCase{"NothingAnswered", ShareReply{}}),
-    ByName{});
+    CaseName{});
 
 } // namespace
