@@ -4,10 +4,10 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "app/toolbar_icons.h"
+#include "app/ui_wait.h"
 #include "base/data_dir.h"
 #include "base/http_request.h"
 #include "base/service_origin.h"
-#include "app/ui_wait.h"
 #include "ui/secondary_windows.h"
 #include "ui/window_util.h"
 
@@ -142,9 +142,6 @@ int runProgram(int argc, char** argv, const StartHooks& hooks) {
         reportLoadFailure(hooks, QString::fromStdString(dataDir.error().message));
         return -1;
     }
-    // Set before any worker thread runs.
-    setCurrentServiceOrigin(*origin);
-    setDefaultCaFile(*caFile);
 
     ProgramState state;
     state.options = options.value();

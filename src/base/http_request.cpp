@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <curl/curl.h>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -481,9 +480,8 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
         }
     }
 
-    const std::string caFile = options.caFile.empty() ? defaultCaFile() : options.caFile;
-    if (!caFile.empty())
-        outcome = useExtraCaFile(easy, handles.caFile, handles.caBundle, caFile);
+    if (!options.caFile.empty())
+        outcome = useExtraCaFile(easy, handles.caFile, handles.caBundle, options.caFile);
 
     setMethodAndBody(easy, method, body);
 
@@ -521,30 +519,6 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
     if (options.status != nullptr)
         *options.status = response.status;
     return response;
-}
-
-namespace {
-
-std::mutex& defaultCaFileMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::string& defaultCaFileStorage() {
-    static std::string path;
-    return path;
-}
-
-} // namespace
-
-void setDefaultCaFile(std::string path) {
-    std::lock_guard lock(defaultCaFileMutex());
-    defaultCaFileStorage() = std::move(path);
-}
-
-std::string defaultCaFile() {
-    std::lock_guard lock(defaultCaFileMutex());
-    return defaultCaFileStorage();
 }
 
 Expected<std::string> resolveCaFile(std::optional<std::string_view> commandLineValue) {

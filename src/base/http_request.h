@@ -103,7 +103,7 @@ struct HttpRequestOptions {
     bool normaliseHeaderNames = true;
     // A PEM file of extra certificate authorities to trust besides the
     // system's (for a service behind a private CA, or a local test server).
-    // Empty: the process-wide default CA file, if one was set.
+    // Empty: the system's store alone.
     std::string caFile;
     // A stop request aborts the exchange in flight; it then returns like a
     // failed one. A default token never stops.
@@ -131,12 +131,6 @@ public:
     // are percent-escaped.
     static HttpResponse perform(std::string_view url, const HttpRequestOptions& options = {});
 };
-
-// The extra CA file a front end was given at start (--ca-file or
-// VANTOREL_CA_FILE), for requests that name none themselves. Set once before
-// any worker thread runs; reading is safe from any thread. Empty: none.
-void setDefaultCaFile(std::string path);
-std::string defaultCaFile();
 
 inline constexpr std::string_view caFileEnvironmentVariable = "VANTOREL_CA_FILE";
 

@@ -3,7 +3,6 @@
 #include "base/text.h"
 
 #include <cstdlib>
-#include <mutex>
 
 namespace vantorel {
 
@@ -26,16 +25,6 @@ std::string lowered(std::string_view text) {
 
 Error invalid(std::string_view text, std::string_view why) {
     return Error{"invalid service origin \"" + std::string(text) + "\": " + std::string(why), 0};
-}
-
-std::mutex& currentMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-ServiceOrigin& currentStorage() {
-    static ServiceOrigin origin;
-    return origin;
 }
 
 } // namespace
@@ -147,16 +136,6 @@ Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> com
         return origin;
     }
     return ServiceOrigin();
-}
-
-ServiceOrigin currentServiceOrigin() {
-    std::lock_guard lock(currentMutex());
-    return currentStorage();
-}
-
-void setCurrentServiceOrigin(ServiceOrigin origin) {
-    std::lock_guard lock(currentMutex());
-    currentStorage() = std::move(origin);
 }
 
 } // namespace vantorel

@@ -61,10 +61,4 @@ inline constexpr std::string_view serviceOriginEnvironmentVariable = "VANTOREL_O
 // the real service. An invalid value is an error naming where it came from.
 Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> commandLineValue);
 
-// The process-wide origin for code that is not handed one explicitly. The
-// front ends set it once at start, before any worker thread runs; reading is
-// safe from any thread.
-ServiceOrigin currentServiceOrigin();
-void setCurrentServiceOrigin(ServiceOrigin origin);
-
 } // namespace vantorel

@@ -676,16 +676,6 @@ TEST(HttpTls, ReusedClientDoesNotCarryTheExtraCaOver) {
     EXPECT_FALSE(HttpRequest::perform(server.url(), options).outcome);
 }
 
-TEST(HttpTls, DefaultCaFileServesRequestsThatNameNone) {
-    SelfSignedServer server;
-    ASSERT_TRUE(server.ready());
-    setDefaultCaFile(server.certFile());
-    const HttpResponse trusted = HttpRequest::perform(server.url());
-    setDefaultCaFile("");
-    EXPECT_EQ(trusted.body, "over tls");
-    EXPECT_FALSE(HttpRequest::perform(server.url()).outcome);
-}
-
 TEST(HttpTls, ResolveCaFileFromCommandLineOrEnvironment) {
     SelfSignedServer server;
     ASSERT_TRUE(server.ready());

@@ -78,11 +78,4 @@ TEST(ResolveServiceOrigin, CommandLineThenEnvironmentThenDefault) {
     EXPECT_FALSE(resolveServiceOrigin("https://x/y"));
 }
 
-TEST(CurrentServiceOrigin, IsSetOnceForTheProcess) {
-    const ServiceOrigin before = currentServiceOrigin();
-    setCurrentServiceOrigin(*ServiceOrigin::parse("http://127.0.0.1:7003"));
-    EXPECT_EQ(currentServiceOrigin().homePageUrl(), "http://127.0.0.1:7003/disk/home?");
-    setCurrentServiceOrigin(before);
-}
-
 } // namespace
