@@ -783,7 +783,8 @@ TEST_F(Sim, GeneratedTreeHasTheAdvertisedShape) {
 }
 
 TEST_F(Sim, GeneratedFlatFolder) {
-    ASSERT_NO_FATAL_FAILURE(start({"--generate", "3000", "--folders", "0"}));
+    ASSERT_NO_FATAL_FAILURE(
+        start({"--generate", "3000", "--folders", "0", "--list-page-cap", "0"}));
     const auto doc = getJson(listTarget("%2F"));
     ASSERT_EQ(errnoOf(doc), 0);
     EXPECT_EQ(doc["list"].Size(), 3000U);

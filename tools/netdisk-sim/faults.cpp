@@ -1,6 +1,7 @@
 #include "faults.h"
 
 #include "text_util.h"
+#include "tree.h"
 
 #include <algorithm>
 #include <array>
@@ -10,18 +11,21 @@ namespace netdisk_sim {
 
 namespace {
 
-constexpr std::array<std::pair<const char*, Endpoint>, 8> kEndpoints{{
+constexpr std::array<std::pair<const char*, Endpoint>, 11> kEndpoints{{
     {"any", Endpoint::Any},
     {"login", Endpoint::Login},
     {"home", Endpoint::Home},
     {"list", Endpoint::List},
     {"share", Endpoint::Share},
     {"rename", Endpoint::Rename},
+    {"taskquery", Endpoint::TaskQuery},
+    {"template", Endpoint::Template},
+    {"loginstatus", Endpoint::LoginStatus},
     {"thumbnail", Endpoint::Thumbnail},
     {"other", Endpoint::Other},
 }};
 
-constexpr std::array<std::pair<const char*, FaultKind>, 9> kKinds{{
+constexpr std::array<std::pair<const char*, FaultKind>, 11> kKinds{{
     {"delay", FaultKind::Delay},
     {"status", FaultKind::Status},
     {"drop", FaultKind::Drop},
@@ -31,6 +35,8 @@ constexpr std::array<std::pair<const char*, FaultKind>, 9> kKinds{{
     {"errno", FaultKind::Errno},
     {"delete_login", FaultKind::DeleteLogin},
     {"mangle", FaultKind::Mangle},
+    {"repeat_page", FaultKind::RepeatPage},
+    {"no_link", FaultKind::NoLink},
 }};
 
 std::optional<FaultKind> kindFromName(std::string_view name) {
@@ -71,8 +77,15 @@ bool finish(FaultRule& rule, bool hasValue, std::string& error) {
         }
         break;
     case FaultKind::Mangle:
+    case FaultKind::RepeatPage:
         if (rule.endpoint != Endpoint::List) {
-            error = "mangle applies to the list endpoint only";
+            error = std::string(kindName(rule.kind)) + " applies to the list endpoint only";
+            return false;
+        }
+        break;
+    case FaultKind::NoLink:
+        if (rule.endpoint != Endpoint::Share) {
+            error = "no_link applies to the share endpoint only";
             return false;
         }
         break;
@@ -86,6 +99,13 @@ bool finish(FaultRule& rule, bool hasValue, std::string& error) {
     if (rule.fsId && rule.endpoint != Endpoint::Share) {
         error = "fs_id applies to the share endpoint only";
         return false;
+    }
+    if ((rule.dir || rule.page) && rule.endpoint != Endpoint::List) {
+        error = "dir and page apply to the list endpoint only";
+        return false;
+    }
+    if (rule.dir) {
+        rule.dir = Tree::normalisePath(*rule.dir);
     }
     if (rule.after < 0) {
         error = "after cannot be negative";
@@ -165,13 +185,19 @@ std::optional<FaultRule> parseFaultText(std::string_view text, std::string& erro
                 return std::nullopt;
             }
             rule.fsId = id;
-        } else if (key == "after" || key == "times") {
+        } else if (key == "after" || key == "times" || key == "page") {
             const auto v = parseInt64(value);
             if (!v) {
                 error = std::string(key) + " must be an integer";
                 return std::nullopt;
             }
-            (key == "after" ? rule.after : rule.times) = *v;
+            if (key == "page") {
+                rule.page = *v;
+            } else {
+                (key == "after" ? rule.after : rule.times) = *v;
+            }
+        } else if (key == "dir") {
+            rule.dir = percentDecode(value, true);
         } else {
             error = "unknown fault option \"" + std::string(key) + "\"";
             return std::nullopt;
@@ -209,7 +235,7 @@ std::optional<FaultRule> parseFaultJson(const rapidjson::Value& value, std::stri
             }
             rule.kind = *k;
             hasKind = true;
-        } else if (key == "value" || key == "after" || key == "times") {
+        } else if (key == "value" || key == "after" || key == "times" || key == "page") {
             if (!v.IsInt64()) {
                 error = std::string(key) + " must be an integer";
                 return std::nullopt;
@@ -217,9 +243,17 @@ std::optional<FaultRule> parseFaultJson(const rapidjson::Value& value, std::stri
             if (key == "value") {
                 rule.value = v.GetInt64();
                 hasValue = true;
+            } else if (key == "page") {
+                rule.page = v.GetInt64();
             } else {
                 (key == "after" ? rule.after : rule.times) = v.GetInt64();
             }
+        } else if (key == "dir") {
+            if (!v.IsString()) {
+                error = "dir must be a text";
+                return std::nullopt;
+            }
+            rule.dir = std::string(v.GetString(), v.GetStringLength());
         } else if (key == "fs_id") {
             std::optional<std::uint64_t> id;
             if (v.IsUint64()) {
@@ -259,6 +293,14 @@ void writeFaultJson(JsonWriter& w, const FaultRule& rule) {
         putKey(w, "fs_id");
         w.Uint64(*rule.fsId);
     }
+    if (rule.dir) {
+        putKey(w, "dir");
+        putString(w, *rule.dir);
+    }
+    if (rule.page) {
+        putKey(w, "page");
+        w.Int64(*rule.page);
+    }
     putKey(w, "after");
     w.Int64(rule.after);
     putKey(w, "times");
@@ -270,13 +312,17 @@ void writeFaultJson(JsonWriter& w, const FaultRule& rule) {
     w.EndObject();
 }
 
-FaultPlan FaultSet::evaluate(Endpoint endpoint, const std::vector<std::uint64_t>& fsIds) {
+FaultPlan FaultSet::evaluate(const RequestFacts& request) {
     FaultPlan plan;
     for (FaultRule& rule : rules_) {
-        if (rule.endpoint != Endpoint::Any && rule.endpoint != endpoint) {
+        if (rule.endpoint != Endpoint::Any && rule.endpoint != request.endpoint) {
             continue;
         }
-        if (rule.fsId && std::find(fsIds.begin(), fsIds.end(), *rule.fsId) == fsIds.end()) {
+        if (rule.fsId && std::find(request.fsIds.begin(), request.fsIds.end(), *rule.fsId) ==
+                             request.fsIds.end()) {
+            continue;
+        }
+        if ((rule.dir && *rule.dir != request.dir) || (rule.page && *rule.page != request.page)) {
             continue;
         }
         ++rule.seen;
@@ -298,6 +344,12 @@ FaultPlan FaultSet::evaluate(Endpoint endpoint, const std::vector<std::uint64_t>
             break;
         case FaultKind::Mangle:
             plan.mangle = true;
+            break;
+        case FaultKind::RepeatPage:
+            plan.repeatPage = true;
+            break;
+        case FaultKind::NoLink:
+            plan.noLink = true;
             break;
         default:
             if (plan.transport) {

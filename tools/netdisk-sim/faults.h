@@ -15,25 +15,51 @@
 
 namespace netdisk_sim {
 
-enum class Endpoint { Any, Login, Home, List, Share, Rename, Thumbnail, Other };
+enum class Endpoint {
+    Any,
+    Login,
+    Home,
+    List,
+    Share,
+    Rename,
+    TaskQuery,
+    Template,
+    LoginStatus,
+    Thumbnail,
+    Other,
+};
 
 std::optional<Endpoint> endpointFromName(std::string_view name);
 const char* endpointName(Endpoint endpoint);
 
-enum class FaultKind { Delay, Status, Drop, NotJson, Truncate, Empty, Errno, DeleteLogin, Mangle };
+enum class FaultKind {
+    Delay,
+    Status,
+    Drop,
+    NotJson,
+    Truncate,
+    Empty,
+    Errno,
+    DeleteLogin,
+    Mangle,
+    RepeatPage,
+    NoLink,
+};
 
 struct FaultRule {
     Endpoint endpoint = Endpoint::Any;
     FaultKind kind = FaultKind::Status;
     std::int64_t value = 0;            // milliseconds, status code, errno or body bytes
     std::optional<std::uint64_t> fsId; // share requests naming this item only
+    std::optional<std::string> dir;    // listing requests of this folder only
+    std::optional<std::int64_t> page;  // listing requests of this page only
     std::int64_t after = 0;            // matching requests let through first
     std::int64_t times = -1;           // requests affected; -1 for all that follow
     std::int64_t seen = 0;
     std::int64_t applied = 0;
 };
 
-// ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID]
+// ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID][,dir=PATH][,page=N]
 std::optional<FaultRule> parseFaultText(std::string_view text, std::string& error);
 // {"endpoint": "share", "kind": "errno", "value": 115, "fs_id": 123, "after": 0, "times": 1}
 std::optional<FaultRule> parseFaultJson(const rapidjson::Value& value, std::string& error);
@@ -46,6 +72,16 @@ struct FaultPlan {
     std::optional<std::int64_t> errnoValue;
     bool deleteLogin = false;
     bool mangle = false;
+    bool repeatPage = false;
+    bool noLink = false;
+};
+
+// What a rule can match a request by, besides its endpoint.
+struct RequestFacts {
+    Endpoint endpoint = Endpoint::Other;
+    std::vector<std::uint64_t> fsIds; // share requests
+    std::string dir;                  // listing requests, normalised
+    std::int64_t page = 1;            // listing requests
 };
 
 class FaultSet {
@@ -57,7 +93,7 @@ public:
     // Counts the request against every matching rule and collects what the
     // rules that are due ask for. The first due rule of each sort wins;
     // delays add up.
-    FaultPlan evaluate(Endpoint endpoint, const std::vector<std::uint64_t>& fsIds);
+    FaultPlan evaluate(const RequestFacts& request);
 
 private:
     std::vector<FaultRule> rules_;

@@ -103,8 +103,30 @@ int main(int argc, char** argv) {
     app.add_option("--daily-limit", options.dailyLimit,
                    "Shares allowed before /share/set answers errno 110 (0: no limit)");
     app.add_option("--home-style", options.homeStyle,
-                   "How the home page carries the tokens: mset, yundata or none")
-        ->check(CLI::IsMember({"mset", "yundata", "none"}));
+                   "How the home page carries the tokens: mset, yundata, none, or main (today's "
+                   "service: a redirect to /disk/main, a page without tokens)")
+        ->check(CLI::IsMember({"mset", "yundata", "none", "main"}));
+    app.add_option("--token-api", options.tokenApi,
+                   "Which token requests answer: both, template (/api/gettemplatevariable), "
+                   "loginstatus (/api/loginStatus) or none")
+        ->check(CLI::IsMember({"both", "template", "loginstatus", "none"}));
+    app.add_option("--list-page-cap", options.listPageCap,
+                   "Most members of one /api/list page whatever num asks (0: no cap)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--passport", options.passport,
+                   "URL a logged-out /disk/home redirects to (default: the login page /)");
+    bool acceptDuplicateLogin = false;
+    app.add_flag("--accept-duplicate-login", acceptDuplicateLogin,
+                 "Take the first of a login cookie sent twice (default: such a request is "
+                 "not logged in)");
+    std::string pageScript = "old";
+    app.add_option("--page-script", pageScript,
+                   "old: the file page offers the old client's module loader; none: it does not")
+        ->check(CLI::IsMember({"old", "none"}));
+    std::string renameAsync;
+    app.add_option("--rename-async", renameAsync,
+                   "OUTCOME[:MS]: renames are only accepted, and end MS later (default 0) as "
+                   "OUTCOME says: success, failed or never");
     app.add_option("--fault", faultRules,
                    "ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID] (repeatable)");
     app.add_option("--share-errno", shareErrnos,
@@ -161,6 +183,24 @@ int main(int argc, char** argv) {
     }
     if (fixedTime >= 0) {
         options.fixedTime = fixedTime;
+    }
+    options.rejectDuplicateLogin = !acceptDuplicateLogin;
+    options.oldPageScript = pageScript == "old";
+    if (!renameAsync.empty()) {
+        const std::size_t colon = renameAsync.find(':');
+        options.renameAsync.outcome = renameAsync.substr(0, colon);
+        if (colon != std::string::npos) {
+            const auto ms = parseInt64(renameAsync.substr(colon + 1));
+            if (!ms || *ms < 0) {
+                return fail("--rename-async " + renameAsync + ": MS must be a whole number");
+            }
+            options.renameAsync.delayMs = *ms;
+        }
+        if (options.renameAsync.outcome.empty() ||
+            !Service::isValidRenameOutcome(options.renameAsync.outcome)) {
+            return fail("--rename-async " + renameAsync +
+                        ": expected success, failed or never, then :MS");
+        }
     }
 
     if (!treeFile.empty()) {

@@ -9,6 +9,7 @@
 #include "text_util.h"
 #include "tree.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -20,13 +21,28 @@
 
 namespace netdisk_sim {
 
+// How the rename request answers. Without an outcome it renames at once
+// and its reply's errno tells; with one it only accepts the task, which ends
+// `delayMs` later as the outcome says ("success", "failed", or "never").
+struct RenameAsync {
+    std::string outcome;
+    std::int64_t delayMs = 0;
+};
+
 struct ServiceOptions {
     std::string user;
     std::string bdstoken;
     std::string loginCookie;
     std::optional<std::int64_t> fixedTime; // "now" for share times and pages
     std::int64_t dailyLimit = 0;           // 0: no limit
-    std::string homeStyle = "mset";        // mset, yundata or none
+    std::string homeStyle = "mset";        // mset, yundata, none or main
+    std::string tokenApi = "both";         // which token requests answer: both, template,
+                                           // loginstatus or none
+    std::int64_t listPageCap = 1000;       // most members of one listing page; 0: no cap
+    std::string passport;                  // where a logged-out home page goes; empty: "/"
+    bool rejectDuplicateLogin = true;      // a login cookie sent twice is no login
+    bool oldPageScript = true;             // the file page offers the old module loader
+    RenameAsync renameAsync;
     std::vector<FaultRule> faults;
     std::function<Tree()> makeTree; // the tree at start and after a reset
 };
@@ -46,6 +62,8 @@ public:
     std::size_t folderCount() const;
 
     static bool isValidHomeStyle(const std::string& style);
+    static bool isValidTokenApi(const std::string& which);
+    static bool isValidRenameOutcome(const std::string& outcome);
 
 private:
     struct Call;
@@ -64,6 +82,12 @@ private:
         std::string newName;
         int errnoValue;
     };
+    struct RenameTask {
+        std::vector<std::pair<std::string, std::string>> items; // path, new name
+        std::string outcome;
+        std::chrono::steady_clock::time_point due;
+        std::optional<int> taskErrno; // set once the task has ended
+    };
 
     void handle(const httplib::Request& req, httplib::Response& res);
     void dispatch(Call& call);
@@ -72,9 +96,13 @@ private:
     void loginHandler(Call& call);
     void logoutHandler(Call& call);
     void homeHandler(Call& call);
+    void mainPageHandler(Call& call);
+    void templateVariableHandler(Call& call);
+    void loginStatusHandler(Call& call);
     void listHandler(Call& call);
     void shareHandler(Call& call);
     void renameHandler(Call& call);
+    void taskQueryHandler(Call& call);
     void thumbnailHandler(Call& call);
     void sharePageHandler(Call& call);
     void controlHandler(Call& call);
@@ -87,6 +115,12 @@ private:
     void rotateCookie(Call& call);
     std::string cookieAttributes(bool httpOnly, long long maxAge) const;
     std::string tokenScript() const;
+    bool tokenRouteOpen(const char* route) const;
+    // The folder's members in listing order; cached until the tree changes.
+    const std::vector<const Entry*>& sortedChildren(const Entry& folder, const std::string& order,
+                                                    bool desc);
+    // Ends a due rename task: renames its items or refuses them. With mutex_.
+    void settleTask(RenameTask& task);
     void pause(std::int64_t ms);
     void resetLocked();
 
@@ -99,10 +133,14 @@ private:
     FaultSet faults_;
     std::int64_t dailyLimit_ = 0;
     std::string homeStyle_;
+    std::string tokenApi_;
+    std::int64_t listPageCap_ = 1000;
     std::optional<std::int64_t> fixedTime_;
     bool sessionValid_ = true;
     std::vector<Share> shares_;
     std::vector<RenameRecord> renames_;
+    std::map<std::uint64_t, RenameTask> tasks_;
+    std::map<std::string, std::vector<const Entry*>> listingCache_;
     std::map<std::string, std::uint64_t> requestCounts_;
     std::uint64_t nextShareId_ = 0;
     std::uint64_t requestSerial_ = 0;
