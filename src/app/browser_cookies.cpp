@@ -1,5 +1,7 @@
 #include "app/browser_cookies.h"
 
+#include "netdisk/stored_cookies.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSaveFile>
@@ -23,15 +25,9 @@ bool sameCookie(const QNetworkCookie& a, const QNetworkCookie& b) {
 } // namespace
 
 bool cookieDomainMatches(const QString& cookieDomain, const QString& host) {
-    if (cookieDomain.isEmpty() || host.isEmpty()) {
-        return false;
-    }
-    if (cookieDomain.startsWith(QLatin1Char('.'))) {
-        const QStringView bare = QStringView(cookieDomain).mid(1);
-        return host.compare(bare, Qt::CaseInsensitive) == 0 ||
-               host.endsWith(cookieDomain, Qt::CaseInsensitive);
-    }
-    return host.compare(cookieDomain, Qt::CaseInsensitive) == 0;
+    // The store writes a host-only cookie's domain without the leading dot.
+    return vantorel::cookieDomainMatches(cookieDomain.toStdString(), host.toStdString(),
+                                         !cookieDomain.startsWith(QLatin1Char('.')));
 }
 
 CookieMirror::CookieMirror(QWebEngineCookieStore* store, QString journalFile, QObject* parent)
@@ -68,7 +64,8 @@ void CookieMirror::readJournal() {
         }
         for (const QNetworkCookie& cookie : QNetworkCookie::parseCookies(line)) {
             if (!expired(cookie, now)) {
-                entries_.push_back({cookie, nextOrder_++});
+                const unsigned long long order = nextOrder_++;
+                entries_.push_back({cookie, order, order});
             }
         }
     }
@@ -110,8 +107,10 @@ void CookieMirror::add(const QNetworkCookie& cookie) {
                                     [&](const Entry& e) { return sameCookie(e.cookie, cookie); });
     if (found != entries_.end()) {
         found->cookie = cookie;
+        found->lastSet = nextOrder_++;
     } else {
-        entries_.push_back({cookie, nextOrder_++});
+        const unsigned long long order = nextOrder_++;
+        entries_.push_back({cookie, order, order});
     }
     scheduleSave();
     emit changed();
@@ -139,36 +138,24 @@ std::vector<QNetworkCookie> CookieMirror::cookies() const {
 
 std::string CookieMirror::cookieTextFor(const QString& host, bool secureChannel) const {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    std::vector<const Entry*> chosen;
+    std::vector<StoredCookie> live;
+    live.reserve(entries_.size());
     for (const Entry& entry : entries_) {
         const QNetworkCookie& cookie = entry.cookie;
-        if (!cookieDomainMatches(cookie.domain(), host)) {
-            continue;
-        }
-        if (cookie.isSecure() && !secureChannel) {
-            continue;
-        }
         if (expired(cookie, now)) {
             continue;
         }
-        chosen.push_back(&entry);
+        live.push_back(
+            {.name = cookie.name().toStdString(),
+             .value = cookie.value().toStdString(),
+             .domain = cookie.domain().toStdString(),
+             .path = cookie.path().isEmpty() ? std::string("/") : cookie.path().toStdString(),
+             .hostOnly = !cookie.domain().startsWith(QLatin1Char('.')),
+             .secure = cookie.isSecure(),
+             .created = entry.order,
+             .lastSet = entry.lastSet});
     }
-    std::stable_sort(chosen.begin(), chosen.end(), [](const Entry* a, const Entry* b) {
-        if (a->cookie.path().size() != b->cookie.path().size()) {
-            return a->cookie.path().size() > b->cookie.path().size();
-        }
-        return a->order < b->order;
-    });
-    std::string text;
-    for (const Entry* entry : chosen) {
-        if (!text.empty()) {
-            text += "; ";
-        }
-        text += entry->cookie.name().toStdString();
-        text += '=';
-        text += entry->cookie.value().toStdString();
-    }
-    return text;
+    return cookieTextForHost(live, host.toStdString(), secureChannel);
 }
 
 } // namespace vantorel::gui

@@ -30,7 +30,8 @@ public:
     ~CookieMirror() override;
 
     // The cookies that a request to `host` would carry, as name=value items
-    // joined by "; ": longer paths first, then in the order they were set.
+    // joined by "; ": longer paths first, then in the order they were set;
+    // each name once (the most specific domain's, then the one set last).
     // Secure cookies only count on a secure channel; expired ones never.
     std::string cookieTextFor(const QString& host, bool secureChannel) const;
 
@@ -43,7 +44,8 @@ signals:
 private:
     struct Entry {
         QNetworkCookie cookie;
-        unsigned long long order;
+        unsigned long long order;   // when first set: its place in the header
+        unsigned long long lastSet; // when set last: which of two of a name wins
     };
 
     void add(const QNetworkCookie& cookie);

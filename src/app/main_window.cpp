@@ -8,6 +8,7 @@
 #include "app/ui_share_observer.h"
 #include "app/ui_wait.h"
 #include "app/web_login_source.h"
+#include "base/codecs.h"
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
 #include "settings/settings_form.h"
@@ -22,6 +23,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
@@ -514,6 +516,13 @@ void MainWindow::shareCommand() {
     if (calledOff()) {
         return;
     }
+    if (!settleSelection(login)) {
+        if (!calledOff()) {
+            setButtonEnabled(kShareButton, true);
+            setButtonEnabled(kStopButton, false);
+        }
+        return;
+    }
     observer_->reopen();
     tally_ = RunSummary{};
     const Status started =
@@ -527,6 +536,40 @@ void MainWindow::shareCommand() {
         return;
     }
     showTally(tally_, false);
+}
+
+bool MainWindow::settleSelection(LoginContext& login) {
+    // Without a login the run refuses anyway, and says so: that is the news.
+    if (login.bdstoken.empty() || login.selectionJson == "[]" ||
+        isSelectionArray(login.selectionJson)) {
+        return true;
+    }
+    // The page could not say what is selected. Sharing nothing and calling
+    // it done would mislead; the folder of the address is the one thing
+    // left to offer.
+    if (login.currentPath.empty()) {
+        showMessage(fromUtf8(kSelectionUnreadableMessage), QMessageBox::Warning);
+        return false;
+    }
+    std::string folder = percentDecode(login.currentPath, true);
+    const QString question =
+        QStringLiteral("无法读取页面中选中的项目。是否分享当前文件夹中的全部项目?\n\n%1")
+            .arg(fromUtf8(folder));
+    if (!askYesNo(question)) {
+        return false;
+    }
+    login.selectionJson = "[]";
+    return true;
+}
+
+bool MainWindow::askYesNo(const QString& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("信息："), text,
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void MainWindow::stopCommand() {
@@ -563,6 +606,9 @@ void MainWindow::showTally(const RunSummary& summary, bool finished) {
             break;
         case RunEnd::LedgerFailed:
             text += QStringLiteral("（记录失败，已停止）");
+            break;
+        case RunEnd::ListingFailed:
+            text += QStringLiteral("（获取文件列表失败）");
             break;
         }
     }

@@ -136,6 +136,11 @@ private:
     void stopCommand();
     void stopEverything();
     LoginContext gatherLogin();
+    // Whether the run may go ahead with the page's selection: when the page
+    // gave none the user may take the address's folder instead (asked) or
+    // is told to open the file page.
+    bool settleSelection(LoginContext& login);
+    bool askYesNo(const QString& text);
     void showTally(const RunSummary& summary, bool finished);
     void holdWhile(int index, const std::function<void()>& action);
     QWebEnginePage* openPopup();

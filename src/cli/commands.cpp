@@ -11,6 +11,7 @@
 #include "cli/table_output.h"
 #include "netdisk/cookie_file.h"
 #include "netdisk/netdisk_client.h"
+#include "netdisk/page_text.h"
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "share/share_run.h"
@@ -125,6 +126,8 @@ int exitFor(const RunSummary& summary, bool interrupted) {
         return exit_status::quota;
     case RunEnd::LedgerFailed:
         return exit_status::ledger;
+    case RunEnd::ListingFailed:
+        return exit_status::failure;
     case RunEnd::Stopped:
         return exit_status::interrupted;
     }
@@ -234,6 +237,11 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
         selection = std::move(*content);
         while (!selection.empty() && (selection.back() == '\n' || selection.back() == '\r'))
             selection.pop_back();
+        if (!isSelectionArray(selection)) {
+            report(command.selectionFile->string() +
+                   ": not a JSON array of items (as the file page lists them)");
+            return exit_status::usage;
+        }
     }
 
     RecordStore ledger;
@@ -277,6 +285,8 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
             return exit_status::notLoggedIn;
         case StartRefusal::NoLedger:
             return exit_status::ledger;
+        case StartRefusal::SelectionUnreadable:
+            return exit_status::usage;
         default:
             return exit_status::failure;
         }

@@ -55,19 +55,8 @@ bool isNetscapeLine(std::string_view line) {
 
 } // namespace
 
-bool cookieDomainMatches(std::string_view domain, std::string_view host) {
-    if (startsWith(domain, "."))
-        domain.remove_prefix(1);
-    if (domain.empty() || host.empty())
-        return false;
-    if (equalsIgnoreCase(domain, host))
-        return true;
-    return host.size() > domain.size() + 1 && host[host.size() - domain.size() - 1] == '.' &&
-           equalsIgnoreCase(host.substr(host.size() - domain.size()), domain);
-}
-
 Expected<std::string> cookieTextFromFile(std::string_view content, std::string_view host,
-                                         std::int64_t nowSeconds) {
+                                         std::int64_t nowSeconds, bool secureChannel) {
     if (startsWith(content, "\xEF\xBB\xBF"))
         content.remove_prefix(3);
     const auto all = lines(content);
@@ -79,24 +68,26 @@ Expected<std::string> cookieTextFromFile(std::string_view content, std::string_v
 
     std::string text;
     if (netscape) {
+        std::vector<StoredCookie> cookies;
         for (auto line : all) {
             if (!isNetscapeLine(line))
                 continue;
             if (startsWith(line, httpOnlyPrefix))
                 line.remove_prefix(httpOnlyPrefix.size());
             const auto f = fields(line);
-            const std::string_view domain = f[0];
             const std::int64_t expires = textToInt64(f[4]);
-            const std::string_view name = trimAscii(f[5]);
-            const std::string_view value = f[6];
-            if (name.empty() || !cookieDomainMatches(domain, host))
-                continue;
             if (expires != 0 && expires < nowSeconds)
                 continue;
-            if (!text.empty())
-                text += "; ";
-            text.append(name).append("=").append(value);
+            const auto order = static_cast<std::uint64_t>(cookies.size());
+            cookies.push_back({.name = std::string(trimAscii(f[5])),
+                               .value = std::string(f[6]),
+                               .domain = std::string(f[0]),
+                               .path = std::string(f[2]),
+                               .secure = equalsIgnoreCase(f[3], "TRUE"),
+                               .created = order,
+                               .lastSet = order});
         }
+        text = cookieTextForHost(cookies, host, secureChannel);
         if (text.empty())
             return Error{"the cookie file holds no unexpired cookie for " + std::string(host)};
         return text;

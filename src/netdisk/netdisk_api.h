@@ -3,6 +3,7 @@
 // The three web API requests a share run makes, behind an interface so that
 // the run can be driven by the real client or by a stand-in in tests.
 
+#include "base/expected.h"
 #include "netdisk/list_entry.h"
 
 #include <string>
@@ -41,9 +42,12 @@ class NetdiskApi {
 public:
     virtual ~NetdiskApi() = default;
 
-    // One folder; `dir` is already percent-encoded. A failed listing or an
-    // error reply gives two empty lists.
-    virtual Listing fetchListing(std::string_view dir) = 0;
+    // Every entry of one folder, all of its pages; `dir` is already
+    // percent-encoded. A failed exchange, an error status, a reply that is
+    // not JSON or an errno other than 0 is an error whose message says why
+    // (in the user's words) and whose code is the errno or the HTTP status
+    // when there is one. An empty folder is no error.
+    virtual Expected<Listing> fetchListing(std::string_view dir) = 0;
 
     virtual ShareReply createShareLink(std::string_view period, std::string_view code,
                                        std::string_view fsId) = 0;

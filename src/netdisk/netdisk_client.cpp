@@ -9,68 +9,36 @@
 
 namespace vantorel {
 
-HomePageTokens readHomePageTokens(std::string_view page) {
-    HomePageTokens tokens;
-    if (const std::string_view object = inlineSettingsObject(page); !object.empty()) {
-        JsonDocument settings;
-        if (settings.parse(object)) {
-            tokens.userName = settings.getText("username");
-            tokens.bdstoken = settings.getText("bdstoken");
-        }
-    }
-    // The service has moved this object before; the token itself is easy to
-    // recognise wherever it stands.
-    if (tokens.bdstoken.empty()) {
-        if (std::string token = findQuotedValue(page, "bdstoken"); looksLikeBdstoken(token))
-            tokens.bdstoken = std::move(token);
-    }
-    if (tokens.userName.empty())
-        tokens.userName = findQuotedValue(page, "username");
-    return tokens;
+namespace {
+
+// What a listing errno means, for the message that names the folder.
+std::string listingErrnoReason(const std::string& errnoText) {
+    if (errnoText == "-9")
+        return "errno -9: 文件夹不存在";
+    if (errnoText == "-6")
+        return "errno -6: 登录已失效,请重新登录";
+    if (errnoText == "-7")
+        return "errno -7: 文件夹名非法";
+    return "errno " + errnoText;
 }
 
-HomePageTokens fetchHomePageTokens(const ConnectionSettings& connection, std::string& cookieText,
-                                   std::stop_token stop) {
-    HttpRequestOptions options;
-    options.cookies = &cookieText;
-    options.extraHeaders = homePageHeaders(connection.origin);
-    options.caFile = connection.caFile;
-    options.timeoutSeconds = connection.timeoutSeconds;
-    options.stopToken = std::move(stop);
-    const HttpResponse response = HttpRequest::perform(connection.origin.homePageUrl(), options);
-    HomePageTokens tokens = readHomePageTokens(utf8ToLocal(response.body));
-    if (!response.outcome)
-        tokens.fetched = Error{"cannot reach " + connection.origin.text() + ": " +
-                                   response.outcome.error().message,
-                               response.outcome.error().code};
-    else if (response.status >= 400)
-        tokens.fetched =
-            Error{connection.origin.text() + " answered the home page with HTTP status " +
-                      std::to_string(response.status),
-                  response.status};
-    return tokens;
-}
+} // namespace
 
-LoginContext gatherLoginContext(BrowserSource& browser, const ConnectionSettings& connection,
-                                std::stop_token stop, Status* homePage) {
-    LoginContext login;
-    login.cookieText = browser.cookieText();
-    HomePageTokens tokens = fetchHomePageTokens(connection, login.cookieText, std::move(stop));
-    if (homePage != nullptr)
-        *homePage = tokens.fetched;
-    login.userName = std::move(tokens.userName);
-    login.bdstoken = std::move(tokens.bdstoken);
-    login.currentPath = currentPathFromUrl(browser.currentUrl());
-    login.selectionJson = browser.runPageScript(selectionPageScript);
-    return login;
-}
-
-Listing decodeListingReply(std::string_view body) {
-    Listing listing;
+Expected<ListingPage> decodeListingReply(std::string_view body) {
     JsonDocument reply;
     if (!reply.parse(utf8ToLocal(body)))
-        return listing;
+        return Error{"服务的回答不是 JSON"};
+    // Replies of the old service did not always carry an errno; one that
+    // does and is not 0 is a refusal, whatever else it holds.
+    if (const std::string errnoText = reply.getText("errno");
+        !errnoText.empty() && errnoText != "0")
+        return Error{listingErrnoReason(errnoText), static_cast<int>(textToInt64(errnoText))};
+    if (reply.typeOf("list") != JsonDocument::kTypeArray)
+        return Error{"服务的回答中没有文件列表"};
+    ListingPage page;
+    Listing& listing = page.entries;
     const int n = reply.count("list");
+    page.members = static_cast<std::size_t>(n);
     for (int i = 0; i < n; ++i) {
         const std::string at = "list[" + std::to_string(i) + "].";
         const std::string isdir = reply.getText(at + "isdir");
@@ -90,37 +58,32 @@ Listing decodeListingReply(std::string_view body) {
         entry.size = formatSizeText(textToInt64(reply.getText(at + "size")));
         listing.files.push_back(std::move(entry));
     }
-    return listing;
+    return page;
 }
 
 NetdiskClient::NetdiskClient(ConnectionSettings connection, LoginContext& login,
                              std::stop_token stop)
     : connection_(std::move(connection)), login_(login), stop_(std::move(stop)) {}
 
-Listing NetdiskClient::fetchListing(std::string_view dir) {
-    HttpRequestOptions options;
-    options.cookies = &login_.cookieText;
-    options.extraHeaders = listingHeaders();
-    options.client = &client_;
-    options.caFile = connection_.caFile;
-    options.timeoutSeconds = connection_.timeoutSeconds;
-    options.stopToken = stop_;
-    const HttpResponse response =
-        HttpRequest::perform(listingUrl(connection_.origin.text(), dir, login_.bdstoken), options);
-
+Expected<ListingPage> NetdiskClient::fetchListingPage(std::string_view dir, int page) {
+    const HttpResponse response = HttpRequest::perform(
+        listingUrl(connection_.origin.text(), dir, login_.bdstoken, page),
+        serviceRequestOptions(connection_, login_.cookieText, listingHeaders(), stop_, &client_));
+    if (std::string failure = exchangeFailure(response); !failure.empty())
+        return Error{std::move(failure), response.status};
     return decodeListingReply(response.body);
 }
 
+Expected<Listing> NetdiskClient::fetchListing(std::string_view dir) {
+    return collectListingPages([&](int page) { return fetchListingPage(dir, page); },
+                               kListingPageSize);
+}
+
 HttpResponse NetdiskClient::post(const std::string& url, std::string body) {
-    HttpRequestOptions options;
+    HttpRequestOptions options = serviceRequestOptions(
+        connection_, login_.cookieText, webApiHeaders(connection_.origin), stop_, &client_);
     options.method = static_cast<int>(HttpMethod::Post);
     options.bodyText = std::move(body);
-    options.cookies = &login_.cookieText;
-    options.extraHeaders = webApiHeaders(connection_.origin);
-    options.client = &client_;
-    options.caFile = connection_.caFile;
-    options.timeoutSeconds = connection_.timeoutSeconds;
-    options.stopToken = stop_;
     return HttpRequest::perform(url, options);
 }
 

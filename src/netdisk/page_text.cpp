@@ -76,6 +76,11 @@ std::string findQuotedValue(std::string_view page, std::string_view key) {
     return {};
 }
 
+bool isSelectionArray(std::string_view selectionJson) {
+    JsonDocument selection;
+    return selection.parse(selectionJson) && selection.typeOf("") == JsonDocument::kTypeArray;
+}
+
 bool looksLikeBdstoken(std::string_view text) {
     if (text.size() != 32)
         return false;

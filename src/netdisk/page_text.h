@@ -26,6 +26,11 @@ bool looksLikeBdstoken(std::string_view text);
 // the address has no "path=".
 std::string currentPathFromUrl(std::string_view url);
 
+// Whether the page script's text is a JSON array (of the selected items).
+// Anything else means the page could not say what is selected: it is not
+// the file page, or a web client the script does not know.
+bool isSelectionArray(std::string_view selectionJson);
+
 // The script run in the page to read the selected items: four lines joined by
 // CR LF, the last one ending in a blank. It runs as the body of a function.
 extern const std::string_view selectionPageScript;

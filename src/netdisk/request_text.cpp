@@ -7,13 +7,31 @@
 
 namespace vantorel {
 
-std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken) {
+std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken,
+                       int page) {
     std::string url(origin);
-    url += "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000&dir=";
+    url += "/api/list?order=time&desc=1&showempty=0&web=1&page=";
+    url += std::to_string(page);
+    url += "&num=";
+    url += std::to_string(kListingPageSize);
+    url += "&dir=";
     url += dir;
     url += "&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528&bdstoken=";
     url += bdstoken;
     url += "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0 ";
+    return url;
+}
+
+std::string templateVariableUrl(std::string_view origin) {
+    std::string url(origin);
+    url += "/api/gettemplatevariable?clienttype=0&app_id=250528&web=1&fields="
+           "%5B%22bdstoken%22%2C%22token%22%2C%22uk%22%2C%22isdocuser%22%2C%22servertime%22%5D";
+    return url;
+}
+
+std::string loginStatusUrl(std::string_view origin) {
+    std::string url(origin);
+    url += "/api/loginStatus?clienttype=0&app_id=250528&web=1&channel=chunlei&version=0";
     return url;
 }
 

@@ -11,10 +11,21 @@
 
 namespace vantorel {
 
-// GET /api/list for one folder; `dir` is already percent-encoded and goes in
-// unchanged. The URL ends with one blank, as the page's own request does; the
-// HTTP layer escapes it on the wire.
-std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken);
+// Members a listing page asks for. The service hands out no more than this
+// in one page, whatever a request asks, so a folder comes in pages of it.
+inline constexpr int kListingPageSize = 1000;
+
+// GET /api/list for one page (counted from 1) of one folder; `dir` is
+// already percent-encoded and goes in unchanged. The URL ends with one
+// blank, as the page's own request does; the HTTP layer escapes it on the
+// wire.
+std::string listingUrl(std::string_view origin, std::string_view dir, std::string_view bdstoken,
+                       int page = 1);
+
+// GET /api/gettemplatevariable and GET /api/loginStatus: the login tokens
+// of the service's new web client, whose pages no longer carry them.
+std::string templateVariableUrl(std::string_view origin);
+std::string loginStatusUrl(std::string_view origin);
 
 // POST /share/set. The three texts are inserted as given.
 std::string shareUrl(std::string_view origin, std::string_view bdstoken);

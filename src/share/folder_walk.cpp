@@ -6,25 +6,49 @@
 #include <string>
 
 namespace vantorel {
+namespace {
 
-void walkFolder(NetdiskApi& api, std::string_view dir, int shareType, WalkLists& lists,
-                std::stop_token stop) {
+// `shownPath` is the folder as the user knows it, for the message.
+Status walk(NetdiskApi& api, std::string_view dir, const std::string& shownPath, int shareType,
+            WalkLists& lists, const std::stop_token& stop) {
     if (stop.stop_requested())
-        return;
-    Listing listing = api.fetchListing(dir);
+        return {};
+    Expected<Listing> listing = api.fetchListing(dir);
+    if (!listing) {
+        // A stop abandons the request in flight; that is no failure.
+        if (stop.stop_requested())
+            return {};
+        return Error{std::string(kListingFailedMessage) + shownPath + " (" +
+                         listing.error().message + ")",
+                     listing.error().code};
+    }
     if (shareType != 2)
-        lists.folders.insert(lists.folders.end(), listing.folders.begin(), listing.folders.end());
+        lists.folders.insert(lists.folders.end(), listing->folders.begin(), listing->folders.end());
     if (shareType != 3)
-        lists.files.insert(lists.files.end(), listing.files.begin(), listing.files.end());
+        lists.files.insert(lists.files.end(), listing->files.begin(), listing->files.end());
     if (shareType != 4 && shareType != 5)
-        return;
+        return {};
     // Deep trees are walked with the recursion of the folder structure; the
     // service's paths bound it long before the stack does.
-    for (const ListEntry& folder : listing.folders) {
+    for (const ListEntry& folder : listing->folders) {
         if (stop.stop_requested())
-            return;
-        walkFolder(api, formEncode(folder.path, true, true), shareType, lists, stop);
+            return {};
+        if (Status walked =
+                walk(api, formEncode(folder.path, true, true), folder.path, shareType, lists, stop);
+            !walked)
+            return walked;
     }
+    return {};
+}
+
+} // namespace
+
+Status walkFolder(NetdiskApi& api, std::string_view dir, int shareType, WalkLists& lists,
+                  std::stop_token stop) {
+    std::string shown = percentDecode(dir, true);
+    if (shown.empty())
+        shown = "/";
+    return walk(api, dir, shown, shareType, lists, stop);
 }
 
 } // namespace vantorel

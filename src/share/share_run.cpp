@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "base/wait.h"
 #include "netdisk/netdisk_api.h"
+#include "netdisk/page_text.h"
 #include "records/record_store.h"
 #include "share/rename_rules.h"
 
@@ -46,9 +47,16 @@ public:
 
 private:
     void runFolder(WalkLists& lists) {
-        walkFolder(api_, login_.currentPath, options_.shareType, lists, stop_);
+        const Status walked =
+            walkFolder(api_, login_.currentPath, options_.shareType, lists, stop_);
         if (stopped())
             return;
+        if (!walked) {
+            // Sharing part of a folder and then saying "done" would hide
+            // what was left out; the user is told which folder and why.
+            endOnFailure(RunEnd::ListingFailed, walked.error().message);
+            return;
+        }
         observer_.setProgressMaximum(static_cast<int>(lists.files.size() + lists.folders.size()));
         const int type = options_.shareType;
         if (type == 1 || type == 2 || type == 4) {
@@ -219,11 +227,16 @@ private:
     }
 
     Flow ledgerFailed(const std::string& message) {
+        endOnFailure(RunEnd::LedgerFailed, message);
+        return Flow::End;
+    }
+
+    void endOnFailure(RunEnd end, const std::string& message) {
+        summary_.end = end;
+        summary_.message = message;
         observer_.showMessage(message, MessageIcon::Error, stop_);
-        summary_.end = RunEnd::LedgerFailed;
         observer_.setButtonEnabled(kStopButton, false);
         observer_.setButtonEnabled(kShareButton, true);
-        return Flow::End;
     }
 
     void complete() {
@@ -282,6 +295,9 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
         return Error{std::string(kNoLedgerMessage) + ledger_.notOpenReason(),
                      static_cast<int>(StartRefusal::NoLedger)};
     }
+    if (login.selectionJson != "[]" && !isSelectionArray(login.selectionJson))
+        return Error{std::string(kSelectionUnreadableMessage),
+                     static_cast<int>(StartRefusal::SelectionUnreadable)};
 
     run_ = std::make_unique<Run>();
     run_->login = std::move(login);

@@ -36,6 +36,8 @@ inline constexpr std::string_view kNotLoggedInMessage =
 inline constexpr std::string_view kNoLedgerMessage = "无法打开分享记录数据库:";
 inline constexpr std::string_view kRecordWriteFailedMessage = "分享记录写入失败,已停止分享:";
 inline constexpr std::string_view kRecordReadFailedMessage = "分享记录读取失败,已停止分享:";
+inline constexpr std::string_view kSelectionUnreadableMessage =
+    "无法读取页面中选中的项目,请打开文件列表页面后重试";
 
 enum class MessageIcon { None, Information, Error };
 
@@ -54,10 +56,11 @@ struct EntryOutcome {
 };
 
 enum class RunEnd {
-    Completed,    // every pass done
-    QuotaReached, // the daily limit was reached
-    Stopped,      // stop() ended it
-    LedgerFailed, // a ledger lookup or a success row failed; the run stopped there
+    Completed,     // every pass done
+    QuotaReached,  // the daily limit was reached
+    Stopped,       // stop() ended it
+    LedgerFailed,  // a ledger lookup or a success row failed; the run stopped there
+    ListingFailed, // a folder could not be listed; nothing was shared
 };
 
 struct RunSummary {
@@ -65,10 +68,18 @@ struct RunSummary {
     int failed = 0;
     int skipped = 0;
     RunEnd end = RunEnd::Completed;
+    // What the user was told when the run ended on a failure.
+    std::string message;
 };
 
 // Why a run did not start.
-enum class StartRefusal : int { None = 0, NotLoggedIn = 1, NoLedger = 2, AlreadyRunning = 3 };
+enum class StartRefusal : int {
+    None = 0,
+    NotLoggedIn = 1,
+    NoLedger = 2,
+    AlreadyRunning = 3,
+    SelectionUnreadable = 4, // the page gave no JSON array of selected items
+};
 
 // How the run's effects reach the front end. Calls come from the worker
 // thread; implementations forward them to their own thread as they need.
@@ -109,8 +120,10 @@ public:
     // options are copies the run keeps to itself. `serviceHost` is the host
     // name whose presence in a reply marks a successful share. Refuses, with
     // the message to show and a StartRefusal code, when the login has no
-    // bdstoken (every share would fail and block its item for good) or when
-    // the ledger is not open (nothing would be recorded).
+    // bdstoken (every share would fail and block its item for good), when
+    // the ledger is not open (nothing would be recorded), or when the
+    // selection is neither "[]" nor a JSON array (the page could not say
+    // what is selected, and sharing nothing would look like success).
     Status start(LoginContext login, ShareOptions options, std::string serviceHost);
 
     // Ends the run: the pause returns, a request in flight is aborted, no

@@ -39,7 +39,7 @@ constexpr const char* kSecChUa =
     "\"Google Chrome\";v=\"89\", \"Chromium\";v=\"89\", \";Not A Brand\";v=\"99\"";
 
 std::string listTarget(const std::string& dir) {
-    return "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000&dir=" + dir +
+    return "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=1000&dir=" + dir +
            "&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528&bdstoken=" +
            SimProcess::kBdstoken +
            "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0";
@@ -114,45 +114,133 @@ protected:
 
 struct GatherCase {
     const char* name;
-    const char* homeStyle;
+    std::vector<std::string> simArgs;
     bool cookie;
-    bool tokens; // whether the user name and bdstoken are found
+    const char* user;               // the user name found
+    const char* bdstoken;           // the bdstoken found
+    std::vector<std::string> asked; // paths of the requests, in order
 };
 
 class Gather : public ClientE2e, public ::testing::WithParamInterface<GatherCase> {};
 
+constexpr const char* kTemplatePath = "/api/gettemplatevariable";
+constexpr const char* kLoginStatusPath = "/api/loginStatus";
+
 // The simulator's settings object holds ")" and "}" inside string values,
 // which must not cut it short; a page that moved the object to another
-// variable still gives the tokens.
-TEST_P(Gather, TokensFromTheHomePage) {
+// variable still gives the tokens. Today's pages carry none: the token
+// requests of the new web client give them instead.
+TEST_P(Gather, TokensFromTheHomePageOrTheTokenRequests) {
     const GatherCase& c = GetParam();
-    startSim({"--home-style", c.homeStyle});
+    startSim(c.simArgs);
     // A selected name holding "%41" stays as the page gave it.
     const std::string selection = R"([{"fs_id":1,"server_filename":"100%41.txt","isdir":0}])";
     FakeBrowser browser(c.cookie ? SimProcess::loginCookieHeader() : "",
                         sim_->origin() + "/disk/home?#/all?vmode=list&path=%2Fdocs%2F2021",
                         selection);
-    const LoginContext login = gatherLoginContext(browser, connection_);
+    Status fetched;
+    const LoginContext login = gatherLoginContext(browser, connection_, {}, &fetched);
 
-    EXPECT_EQ(login.userName, c.tokens ? SimProcess::kUser : "");
-    EXPECT_EQ(login.bdstoken, c.tokens ? SimProcess::kBdstoken : "");
+    EXPECT_TRUE(fetched) << fetched.error().message;
+    EXPECT_EQ(login.userName, c.user);
+    EXPECT_EQ(login.bdstoken, c.bdstoken);
     EXPECT_EQ(login.currentPath, "%2Fdocs%2F2021");
     EXPECT_EQ(login.selectionJson, selection);
     ASSERT_EQ(browser.scripts.size(), 1u);
     EXPECT_EQ(browser.scripts[0], selectionPageScript);
 
+    std::vector<std::string> asked;
+    for (const LoggedRequest& r : logged())
+        asked.push_back(r.target.substr(0, r.target.find('?')));
+    EXPECT_EQ(asked, c.asked);
     const auto homes = requestsTo(logged(), "/disk/home");
     ASSERT_EQ(homes.size(), 1u);
     EXPECT_EQ(homes[0].target, "/disk/home?");
+    // The token requests carry the login and the web API's header lines.
+    for (const char* path : {kTemplatePath, kLoginStatusPath}) {
+        for (const LoggedRequest& r : requestsTo(logged(), path)) {
+            EXPECT_EQ(r.header("Cookie").value_or("").find(SimProcess::loginCookieHeader()) !=
+                          std::string::npos,
+                      c.cookie)
+                << path;
+            EXPECT_EQ(r.header("X-Requested-With"), "XMLHttpRequest") << path;
+        }
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(HomePage, Gather,
-                         ::testing::Values(GatherCase{"SettingsObjectWithParentheses", "mset", true,
-                                                      true},
-                                           GatherCase{"MovedSettingsObject", "yundata", true, true},
-                                           GatherCase{"NoTokensOnThePage", "none", true, false},
-                                           GatherCase{"NotLoggedIn", "mset", false, false}),
-                         CaseName{});
+const char* const kUser = SimProcess::kUser;
+const char* const kToken = SimProcess::kBdstoken;
+
+INSTANTIATE_TEST_SUITE_P(
+    HomePage, Gather,
+    ::testing::Values(GatherCase{"SettingsObjectWithParentheses",
+                                 {"--home-style", "mset"},
+                                 true,
+                                 kUser,
+                                 kToken,
+                                 {"/disk/home"}},
+                      GatherCase{"MovedSettingsObject",
+                                 {"--home-style", "yundata"},
+                                 true,
+                                 kUser,
+                                 kToken,
+                                 {"/disk/home"}},
+                      GatherCase{"RedirectToTheNewClientThenBothTokenRequests",
+                                 {"--home-style", "main"},
+                                 true,
+                                 kUser,
+                                 kToken,
+                                 {"/disk/home", "/disk/main", kTemplatePath, kLoginStatusPath}},
+                      GatherCase{"PageWithoutTokensThenTemplateOnly",
+                                 {"--home-style", "none", "--token-api", "template"},
+                                 true,
+                                 "",
+                                 kToken,
+                                 {"/disk/home", kTemplatePath, kLoginStatusPath}},
+                      GatherCase{"LoginStatusOnlyGivesBoth",
+                                 {"--home-style", "main", "--token-api", "loginstatus"},
+                                 true,
+                                 kUser,
+                                 kToken,
+                                 {"/disk/home", "/disk/main", kTemplatePath, kLoginStatusPath}},
+                      GatherCase{"NoRouteGivesTokens",
+                                 {"--home-style", "main", "--token-api", "none"},
+                                 true,
+                                 "",
+                                 "",
+                                 {"/disk/home", "/disk/main", kTemplatePath, kLoginStatusPath}},
+                      GatherCase{"NotLoggedInStopsAtTheFirstMinus6",
+                                 {"--home-style", "mset"},
+                                 false,
+                                 "",
+                                 "",
+                                 {"/disk/home", "/", kTemplatePath}},
+                      GatherCase{"NotLoggedInOnTheNewClient",
+                                 {"--home-style", "main"},
+                                 false,
+                                 "",
+                                 "",
+                                 {"/disk/home", "/", kTemplatePath}}),
+    CaseName{});
+
+// A logged-out home page sends the browser to the passport host. Nothing
+// follows it there: the login cookies stay with the service, and without
+// tokens the login counts as not logged in.
+TEST_F(ClientE2e, RedirectToAnotherHostIsNotFollowed) {
+    SimProcess passport({"--log", dir_.file("passport.jsonl")});
+    ASSERT_TRUE(passport.started()) << passport.error();
+    startSim({"--passport", passport.origin() + "/passport/login"});
+    std::string cookies = "BDUSS=stale-login";
+    const HomePageTokens tokens = fetchHomePageTokens(connection_, cookies);
+    EXPECT_TRUE(tokens.fetched) << tokens.fetched.error().message;
+    EXPECT_EQ(tokens.bdstoken, "");
+    EXPECT_EQ(tokens.userName, "");
+    EXPECT_TRUE(readRequestLog(dir_.file("passport.jsonl")).empty());
+    std::vector<std::string> asked;
+    for (const LoggedRequest& r : logged())
+        asked.push_back(r.target);
+    EXPECT_EQ(asked, std::vector<std::string>{"/disk/home?"});
+}
 
 // Every reply sets cookies; each request sends the cookie text as the reply
 // before it left it, so a rotated cookie reaches the next request and a
@@ -168,12 +256,13 @@ TEST_F(ClientE2e, RotatedCookiesReachTheNextRequest) {
     std::vector<std::string> sent = {browserCookies};
     NetdiskClient client(connection_, login);
     sent.push_back(login.cookieText);
-    const Listing listing = client.fetchListing("%2FA");
-    ASSERT_EQ(listing.files.size(), 1u);
+    const Expected<Listing> listing = client.fetchListing("%2FA");
+    ASSERT_TRUE(listing) << listing.error().message;
+    ASSERT_EQ(listing->files.size(), 1u);
     sent.push_back(login.cookieText);
-    EXPECT_EQ(client.createShareLink("0", "ab12", listing.files[0].fs_id).errnoText, "0");
+    EXPECT_EQ(client.createShareLink("0", "ab12", listing->files[0].fs_id).errnoText, "0");
     sent.push_back(login.cookieText);
-    EXPECT_TRUE(client.renameItem(listing.files[0].path, "a2.txt").renamed);
+    EXPECT_TRUE(client.renameItem(listing->files[0].path, "a2.txt").renamed);
     sent.push_back(login.cookieText);
     client.fetchListing("%2FA");
 
@@ -207,9 +296,10 @@ TEST_F(ClientE2e, HeaderLinesOfEachRequest) {
     ASSERT_EQ(fetchHomePageTokens(connection_, cookies).bdstoken, SimProcess::kBdstoken);
     LoginContext login = loggedIn();
     NetdiskClient client(connection_, login);
-    const Listing listing = client.fetchListing("%2FA");
-    ASSERT_EQ(listing.files.size(), 1u);
-    client.createShareLink("0", "ab12", listing.files[0].fs_id);
+    const Expected<Listing> listing = client.fetchListing("%2FA");
+    ASSERT_TRUE(listing) << listing.error().message;
+    ASSERT_EQ(listing->files.size(), 1u);
+    client.createShareLink("0", "ab12", listing->files[0].fs_id);
     client.renameItem("/A/a1.txt", "a2.txt");
 
     const auto requests = logged();

@@ -10,13 +10,24 @@ constexpr const char* origin = "https://pan.baidu.com";
 
 TEST(ListingUrl, ExactKeysInOrderWithTrailingBlank) {
     EXPECT_EQ(listingUrl(origin, "%2Fmy+docs", "0123456789abcdef0123456789abcdef"),
-              "https://pan.baidu.com/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000"
+              "https://pan.baidu.com/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=1000"
               "&dir=%2Fmy+docs&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528"
               "&bdstoken=0123456789abcdef0123456789abcdef"
               "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0 ");
+    EXPECT_NE(listingUrl(origin, "%2F", "tok", 37).find("&page=37&num=1000&dir=%2F&"),
+              std::string::npos);
     const std::string noToken = listingUrl(origin, "", "");
     EXPECT_NE(noToken.find("&dir=&t="), std::string::npos);
     EXPECT_NE(noToken.find("&bdstoken=&logid="), std::string::npos);
+}
+
+TEST(TokenRequests, Urls) {
+    EXPECT_EQ(templateVariableUrl(origin),
+              "https://pan.baidu.com/api/gettemplatevariable?clienttype=0&app_id=250528&web=1"
+              "&fields=%5B%22bdstoken%22%2C%22token%22%2C%22uk%22%2C%22isdocuser%22%2C%22"
+              "servertime%22%5D");
+    EXPECT_EQ(loginStatusUrl(origin), "https://pan.baidu.com/api/loginStatus?clienttype=0"
+                                      "&app_id=250528&web=1&channel=chunlei&version=0");
 }
 
 TEST(ShareRequest, UrlAndBody) {

@@ -195,17 +195,19 @@ INSTANTIATE_TEST_SUITE_P(
                    }}),
     CaseName{});
 
-// A listing that fails gives the run nothing to do: it completes at once,
-// writes nothing and sends no share request.
+// A listing that fails ends the run: exit 1, the folder and the reason on
+// standard error, no share request and no row; it is never reported as a
+// completed run.
 struct ListingFault {
     std::string name;
     std::string rule;
+    std::string reason; // part of what the message says after the folder
     std::vector<std::string> cliOptions;
 };
 
 class ListingFaultTest : public ::testing::TestWithParam<ListingFault> {};
 
-TEST_P(ListingFaultTest, RunCompletesWithNothingShared) {
+TEST_P(ListingFaultTest, EndsTheRunNamingTheFolderAndWhy) {
     const ListingFault& fault = GetParam();
     TempDir data;
     writeFile(data.file("tree.json"), faultTree());
@@ -214,11 +216,14 @@ TEST_P(ListingFaultTest, RunCompletesWithNothingShared) {
     ASSERT_TRUE(addSimFault(sim, fault.rule));
 
     const CliResult result = runCli(shareArgs(data, sim, kFolder, fault.cliOptions));
-    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    ASSERT_EQ(result.exitCode, 1) << describe(result);
     EXPECT_FALSE(sanitizerSpoke(result.err)) << result.err;
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("0 entries to go through"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("分享完成!"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(std::string("获取文件列表失败: ") + kFolder + " ("),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find(fault.reason), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("分享完成!"), std::string::npos) << result.err;
 
     const SimState state = fetchSimState(sim);
     EXPECT_TRUE(state.shares.empty());
@@ -231,13 +236,19 @@ TEST_P(ListingFaultTest, RunCompletesWithNothingShared) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, ListingFaultTest,
     ::testing::Values(
-        ListingFault{"Status500", R"({"endpoint":"list","kind":"status","value":500})"},
-        ListingFault{"DroppedConnection", R"({"endpoint":"list","kind":"drop"})"},
-        ListingFault{"NotJson", R"({"endpoint":"list","kind":"not_json"})"},
-        ListingFault{"TruncatedBody", R"({"endpoint":"list","kind":"truncate"})"},
-        ListingFault{"ErrnoMinus6", R"({"endpoint":"list","kind":"errno","value":-6})"},
+        ListingFault{"Status500", R"({"endpoint":"list","kind":"status","value":500})",
+                     "HTTP 状态 500"},
+        ListingFault{"DroppedConnection", R"({"endpoint":"list","kind":"drop"})", "网络错误"},
+        ListingFault{"NotJson", R"({"endpoint":"list","kind":"not_json"})", "不是 JSON"},
+        ListingFault{"TruncatedBody", R"({"endpoint":"list","kind":"truncate"})", "网络错误"},
+        ListingFault{"ErrnoMinus6", R"({"endpoint":"list","kind":"errno","value":-6})", "errno -6"},
+        ListingFault{"ErrnoMinus9", R"({"endpoint":"list","kind":"errno","value":-9})",
+                     "errno -9: 文件夹不存在"},
+        ListingFault{"OtherErrno", R"({"endpoint":"list","kind":"errno","value":31066})",
+                     "errno 31066"},
         ListingFault{"Delay20sAgainstTimeout2s",
                      R"({"endpoint":"list","kind":"delay","value":20000})",
+                     "网络错误",
                      {"--timeout", "2"}}),
     CaseName{});
 

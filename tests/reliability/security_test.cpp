@@ -223,13 +223,14 @@ class ScriptReplyTest : public ::testing::TestWithParam<ScriptReply> {};
 
 // Run as script, each of these would list an entry; read as data, none is a
 // listing at all.
-TEST_P(ScriptReplyTest, ListingThatIsScriptListsNothing) {
+// Nothing of such a reply runs: it is no listing, and the run ends on it.
+TEST_P(ScriptReplyTest, ListingThatIsScriptIsNoListing) {
     ScriptService service(GetParam().body, R"({"errno":0,"link":"x","ctime":1})");
     TempDir data;
     const CliResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
-    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    ASSERT_EQ(result.exitCode, 1) << describe(result);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("0 entries to go through"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("获取文件列表失败: / ("), std::string::npos) << result.err;
     EXPECT_EQ(service.shareRequests(), 0);
 }
 

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -55,7 +56,7 @@ constexpr auto kRunGuard = std::chrono::seconds(60);
 constexpr auto kStopGuard = std::chrono::seconds(5);
 
 std::string listTarget(const std::string& dir) {
-    return "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000&dir=" + dir +
+    return "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=1000&dir=" + dir +
            "&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528&bdstoken=" +
            SimProcess::kBdstoken +
            "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0";
@@ -132,6 +133,17 @@ public:
             summary_ = summary;
         }
         changed_.notify_all();
+    }
+
+    // Forgets everything, for the next run.
+    void clear() {
+        std::lock_guard lock(mutex_);
+        maxima_.clear();
+        positions_.clear();
+        buttons_.clear();
+        messages_.clear();
+        entries_.clear();
+        summary_.reset();
     }
 
     bool waitFinished(std::chrono::milliseconds timeout) {
@@ -556,26 +568,136 @@ struct SelectionTextCase {
 
 class SelectionTexts : public ShareE2e, public ::testing::WithParamInterface<SelectionTextCase> {};
 
-// Anything but "[]" is a selection; one that holds no array of items
-// shares nothing and lists nothing.
-TEST_P(SelectionTexts, ShareNothing) {
+// Anything but "[]" is a selection; one that holds no array of items is a
+// page that could not say what is selected: the run does not start, and
+// nothing is listed or shared.
+TEST_P(SelectionTexts, AreRefusedBeforeAnyRequest) {
     startSim();
-    const RunSummary summary = runToEnd(quickOptions(1), gather("%2FA", GetParam().text));
-    EXPECT_TRUE(logged("/api/list").empty());
-    EXPECT_TRUE(logged("/share/set").empty());
+    LoginContext login = gather("%2FA", GetParam().text);
+    const std::size_t before = readRequestLog(logPath()).size();
+    ShareRun run(ledger_, observer_, clientFactory());
+    const Status started =
+        run.start(std::move(login), quickOptions(1), connection_.origin.hostName());
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::SelectionUnreadable));
+    EXPECT_EQ(readRequestLog(logPath()).size(), before);
     EXPECT_TRUE(rows().empty());
-    EXPECT_EQ(observer_.maxima(), std::vector<int>{0});
-    ASSERT_EQ(observer_.messages().size(), 1u);
-    EXPECT_EQ(observer_.messages()[0].text, kRunCompletedMessage);
-    EXPECT_EQ(summary.end, RunEnd::Completed);
+    EXPECT_TRUE(observer_.messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Empty, SelectionTexts,
+    Unreadable, SelectionTexts,
     ::testing::Values(SelectionTextCase{"EmptyText", ""},
                       SelectionTextCase{"NotJson", "[{\"fs_id\":386517923450918,"},
                       SelectionTextCase{"Object", "{\"fs_id\":386517923450918}"}),
     CaseName{});
+
+// ---------------------------------------------------------------------------
+// Folders that come in pages
+
+// `count` files named f00000.bin ... with their own MD5 each, newest first.
+std::string filesJson(int count, int firstId) {
+    std::string json;
+    for (int i = 0; i < count; ++i) {
+        char md5[33];
+        std::snprintf(md5, sizeof md5, "%032x", firstId + i);
+        char name[16];
+        std::snprintf(name, sizeof name, "f%05d.bin", i);
+        json += std::string(i ? "," : "") + R"({"name":")" + name + R"(","fs_id":)" +
+                std::to_string(700000000000000LL + firstId + i) + R"(,"md5":")" + md5 +
+                R"(","size":)" + std::to_string(1024 * (i + 1)) + R"(,"mtime":)" +
+                std::to_string(1700000000 - i) + "}";
+    }
+    return json;
+}
+
+// Each fs_id the simulator shared, with how often.
+std::map<std::string, int> shareCounts(const SimState& state) {
+    std::map<std::string, int> counts;
+    for (const auto& share : state.shares)
+        for (const std::string& id : share.fsIds)
+            ++counts[id];
+    return counts;
+}
+
+TEST_F(ShareE2e, FolderOf2500IsListedInThreePagesAndSharedWhole) {
+    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(2500, 0) + "]}]}");
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    EXPECT_EQ(summary.end, RunEnd::Completed);
+    EXPECT_EQ(summary.shared, 2500);
+
+    const auto listings = logged("/api/list");
+    ASSERT_EQ(listings.size(), 3u);
+    for (std::size_t i = 0; i < listings.size(); ++i)
+        EXPECT_NE(listings[i].target.find("&page=" + std::to_string(i + 1) + "&num=1000&dir="),
+                  std::string::npos)
+            << listings[i].target;
+    const auto counts = shareCounts(state());
+    EXPECT_EQ(counts.size(), 2500u);
+    for (const auto& [id, times] : counts)
+        EXPECT_EQ(times, 1) << id;
+    EXPECT_EQ(rows().size(), 2500u);
+    EXPECT_EQ(observer_.maxima(), std::vector<int>{2500});
+}
+
+TEST_F(ShareE2e, SubFolderOf1200IsPagedTooUnderShareType4) {
+    startSimWithTree(R"({"entries":[{"name":"top","children":[)" + filesJson(3, 0) +
+                     R"(,{"name":"sub","mtime":1500000000,"children":[)" + filesJson(1200, 100) +
+                     "]}]}]}");
+    const RunSummary summary = runFolder("%2Ftop", quickOptions(4));
+    EXPECT_EQ(summary.end, RunEnd::Completed);
+    EXPECT_EQ(summary.shared, 1203);
+    EXPECT_EQ(listedDirs(), (Strings{"%2Ftop", "%2Ftop%2Fsub", "%2Ftop%2Fsub"}));
+    EXPECT_EQ(shareCounts(state()).size(), 1203u);
+    EXPECT_EQ(rows().size(), 1203u);
+}
+
+// A service that hands out page 1 again for page 2 would otherwise keep a
+// run asking for ever; what it listed is shared once.
+TEST_F(ShareE2e, APageThatRepeatsThePreviousOneEndsTheListing) {
+    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(2500, 0) + "]}]}",
+                     {"--fault", "list:repeat_page,page=2"});
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    EXPECT_EQ(summary.end, RunEnd::Completed);
+    EXPECT_EQ(logged("/api/list").size(), 2u);
+    EXPECT_EQ(summary.shared, 1000);
+    EXPECT_EQ(shareCounts(state()).size(), 1000u);
+}
+
+// The service's old answer: one page of everything, whatever the size.
+TEST_F(ShareE2e, AServiceWithoutAPageCapIsListedInOneRequest) {
+    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(1500, 0) + "]}]}",
+                     {"--list-page-cap", "0"});
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    EXPECT_EQ(summary.shared, 1500);
+    // It still answers 1,000 a page when asked for 1,000.
+    EXPECT_EQ(logged("/api/list").size(), 2u);
+}
+
+// A sub-folder that cannot be listed ends the run before anything is
+// shared; the rows of earlier runs stay.
+TEST_F(ShareE2e, AFolderThatCannotBeListedEndsTheRunAndSaysWhichAndWhy) {
+    startSim();
+    runFolder("%2FA", quickOptions(2));
+    ASSERT_EQ(rows().size(), 1u);
+
+    ASSERT_TRUE(vantorel::test::simControl(
+        *sim_, "/__sim/fault", R"({"endpoint":"list","kind":"errno","value":-9,"dir":"/A/C"})"));
+    observer_.clear();
+    const std::size_t sharesBefore = logged("/share/set").size();
+    const RunSummary summary = runFolder("%2FA", quickOptions(4));
+    EXPECT_EQ(summary.end, RunEnd::ListingFailed);
+    const std::string message = "获取文件列表失败: /A/C (errno -9: 文件夹不存在)";
+    EXPECT_EQ(summary.message, message);
+    ASSERT_EQ(observer_.messages().size(), 1u);
+    EXPECT_EQ(observer_.messages()[0].text, message);
+    EXPECT_EQ(observer_.messages()[0].icon, MessageIcon::Error);
+    EXPECT_EQ(logged("/share/set").size(), sharesBefore);
+    EXPECT_EQ(rows().size(), 1u);
+    // The share button is given back.
+    EXPECT_EQ(observer_.buttons(),
+              (std::vector<std::pair<int, bool>>{{kStopButton, false}, {kShareButton, true}}));
+}
 
 // ---------------------------------------------------------------------------
 // Recorded entries, failures and retries
@@ -1022,7 +1144,7 @@ INSTANTIATE_TEST_SUITE_P(Share, TransportFaults,
 
 struct RefusalCase {
     const char* name;
-    const char* homeStyle;
+    std::vector<std::string> simArgs;
     bool cookie;
     bool ledgerOpen;
     StartRefusal refusal;
@@ -1032,7 +1154,7 @@ class Refusals : public ShareE2e, public ::testing::WithParamInterface<RefusalCa
 
 TEST_P(Refusals, NothingIsSentOrWritten) {
     const RefusalCase& c = GetParam();
-    startSim({"--home-style", c.homeStyle});
+    startSim(c.simArgs);
     FakeBrowser browser(c.cookie ? SimProcess::loginCookieHeader() : "",
                         sim_->origin() + "/disk/home?#/all?vmode=list&path=%2FA", "[]");
     LoginContext login = gatherLoginContext(browser, connection_);
@@ -1064,10 +1186,18 @@ TEST_P(Refusals, NothingIsSentOrWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Start, Refusals,
-    ::testing::Values(RefusalCase{"HomePageWithoutTokens", "none", true, true,
+    ::testing::Values(RefusalCase{"HomePageWithoutTokens",
+                                  {"--home-style", "none", "--token-api", "none"},
+                                  true,
+                                  true,
                                   StartRefusal::NotLoggedIn},
-                      RefusalCase{"NoLoginCookie", "mset", false, true, StartRefusal::NotLoggedIn},
-                      RefusalCase{"LedgerNotOpen", "mset", true, false, StartRefusal::NoLedger}),
+                      RefusalCase{"NewClientWithoutTokenRequests",
+                                  {"--home-style", "main", "--token-api", "none"},
+                                  true,
+                                  true,
+                                  StartRefusal::NotLoggedIn},
+                      RefusalCase{"NoLoginCookie", {}, false, true, StartRefusal::NotLoggedIn},
+                      RefusalCase{"LedgerNotOpen", {}, true, false, StartRefusal::NoLedger}),
     CaseName{});
 
 // When the row of a success cannot be written, the run stops there and

@@ -18,7 +18,7 @@ namespace {
 
 class AlwaysShares final : public NetdiskApi {
 public:
-    Listing fetchListing(std::string_view) override { return {}; }
+    Expected<Listing> fetchListing(std::string_view) override { return Listing{}; }
     ShareReply createShareLink(std::string_view, std::string_view, std::string_view fsId) override {
         return {.text = "https://svc.test/s/1" + std::string(fsId) + ",2021-05-27 15:17:58",
                 .errnoText = "0",

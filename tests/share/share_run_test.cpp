@@ -92,6 +92,8 @@ struct RenameRequest {
 class FakeService {
 public:
     std::map<std::string, Listing> tree;
+    // Folders whose listing fails, with the reason.
+    std::map<std::string, std::string> failingDirs;
     std::map<std::string, ShareReply> shareReplies; // by fs_id
     std::set<std::string> refusedRenames;           // by path
     // Shares that block until the run's stop is requested, then answer
@@ -117,13 +119,15 @@ public:
         return ids;
     }
 
-    Listing list(std::string_view dir) {
+    Expected<Listing> list(std::string_view dir) {
         note([&] {
             log.push_back("list " + std::string(dir));
             listedDirs.emplace_back(dir);
         });
         if (onListing)
             onListing(dir);
+        if (const auto refused = failingDirs.find(std::string(dir)); refused != failingDirs.end())
+            return Error{refused->second};
         const auto found = tree.find(std::string(dir));
         return found == tree.end() ? Listing{} : found->second;
     }
@@ -185,7 +189,7 @@ public:
     FakeApi(FakeService& service, std::stop_token stop)
         : service_(service), stop_(std::move(stop)) {}
 
-    Listing fetchListing(std::string_view dir) override { return service_.list(dir); }
+    Expected<Listing> fetchListing(std::string_view dir) override { return service_.list(dir); }
     ShareReply createShareLink(std::string_view period, std::string_view code,
                                std::string_view fsId) override {
         return service_.share(period, code, fsId, stop_);
@@ -786,12 +790,36 @@ struct NoEntriesCase {
     std::string selection;
 };
 
-class SelectionWithoutEntries : public ShareRunTest,
-                                public ::testing::WithParamInterface<NoEntriesCase> {};
+class UnreadableSelection : public ShareRunTest,
+                            public ::testing::WithParamInterface<NoEntriesCase> {};
 
-TEST_P(SelectionWithoutEntries, CompletesAtOnce) {
+// A page that could not say what is selected is not a selection of nothing:
+// the run does not start, so nothing looks done.
+TEST_P(UnreadableSelection, IsRefusedBeforeAnyRequest) {
     addTreeA();
-    const RunSummary summary = runToEnd(login("%2FA", GetParam().selection), options(1));
+    const Status started =
+        run->start(login("%2FA", GetParam().selection), options(1), std::string(kHost));
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::SelectionUnreadable));
+    EXPECT_EQ(started.error().message, kSelectionUnreadableMessage);
+    run->wait();
+    EXPECT_EQ(service.apisMade, 0);
+    EXPECT_THAT(service.log, IsEmpty());
+    EXPECT_THAT(observer.events, IsEmpty());
+    EXPECT_THAT(rows(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, UnreadableSelection,
+                         ::testing::Values(NoEntriesCase{"Empty", ""},
+                                           NoEntriesCase{"InvalidJson", "[{\"fs_id\":1,"},
+                                           NoEntriesCase{"NotAnArray", R"({"fs_id":1})"}),
+                         CaseName{});
+
+// Only the exact "[]" walks the folder; an empty array written otherwise is
+// a selection of nothing.
+TEST_F(ShareRunTest, EmptyArrayWrittenWithABlankSelectsNothing) {
+    addTreeA();
+    const RunSummary summary = runToEnd(login("%2FA", " []"), options(1));
     EXPECT_THAT(service.log, IsEmpty());
     EXPECT_THAT(rows(), IsEmpty());
     EXPECT_THAT(pauses, IsEmpty());
@@ -800,13 +828,6 @@ TEST_P(SelectionWithoutEntries, CompletesAtOnce) {
                 ElementsAre("max 0", "message 分享完成! information", "button 3 off", "button 2 on",
                             "pos 0", "finished completed"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Texts, SelectionWithoutEntries,
-                         ::testing::Values(NoEntriesCase{"Empty", ""},
-                                           NoEntriesCase{"InvalidJson", "[{\"fs_id\":1,"},
-                                           NoEntriesCase{"NotAnArray", R"({"fs_id":1})"},
-                                           NoEntriesCase{"BlankBeforeBrackets", " []"}),
-                         CaseName{});
 
 // ---------------------------------------------------------------------------
 // Skips, retries, codes
