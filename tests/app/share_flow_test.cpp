@@ -8,7 +8,11 @@
 #include "app/program_state.h"
 #include "records/record_store.h"
 #include "sim_client.h"
+#include "named_case.h"
 #include "sim_process.h"
+#include "sim_request_log.h"
+#include "sim_state.h"
+#include "sim_tree_json.h"
 #include "sim_window.h"
 #include "test_support.h"
 
@@ -493,4 +497,230 @@ TEST_F(ExtraAuthorityTest, WithoutTheCaFileTheServiceIsNotTrusted) {
     }
     start({"--cert", certificate.cert, "--key", certificate.key});
     EXPECT_TRUE(waitFor([&] { return window().browserView()->showsLoadFailure(); }));
+}
+
+// ---------------------------------------------------------------------------
+// Today's service: a home page without tokens, folders in pages, listings
+// that fail, a cookie of one name twice, a page that cannot give its
+// selection.
+
+namespace {
+
+struct TokenRouteCase {
+    const char* name;
+    std::vector<std::string> simArgs;
+    bool shares;
+    const char* user; // the rows' user name
+};
+
+class TokenRoutes : public ShareFlowTest, public ::testing::WithParamInterface<TokenRouteCase> {};
+
+// Answers a yes-or-no box with `yes`, and notes it.
+BoxAnswerer::OnShown answerQuestion(bool yes, QString* text) {
+    return [yes, text](QMessageBox& box) {
+        if (box.button(QMessageBox::Yes) == nullptr) {
+            return;
+        }
+        *text = box.text();
+        box.button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+    };
+}
+
+using vantorel::test::LoggedRequest;
+using vantorel::test::PrintTo;
+using vantorel::test::readRequestLog;
+
+} // namespace
+
+TEST_P(TokenRoutes, TheShareGoesAheadOrIsRefusedAsTheLoginAllows) {
+    const TokenRouteCase& c = GetParam();
+    start(c.simArgs);
+    prepareShare(QStringLiteral("/A/B"), {});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    waitForRunEnd();
+    if (!c.shares) {
+        EXPECT_EQ(boxes_.seen()[0].text,
+                  QStringLiteral("未获取到登录信息,请先在浏览器中登录百度网盘"));
+        EXPECT_TRUE(records().empty());
+        return;
+    }
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0].beforename, "b1.jpg");
+    EXPECT_EQ(rows[0].username, c.user);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareFlow, TokenRoutes,
+    ::testing::Values(
+        TokenRouteCase{"RedirectAndBothTokenRequests", {"--home-style", "main"}, true,
+                       SimProcess::kUser},
+        TokenRouteCase{"RedirectAndTemplateVariableOnly",
+                       {"--home-style", "main", "--token-api", "template"},
+                       true,
+                       ""},
+        TokenRouteCase{"LoginStatusOnly",
+                       {"--home-style", "main", "--token-api", "loginstatus"},
+                       true,
+                       SimProcess::kUser},
+        TokenRouteCase{"NoTokensAnywhere",
+                       {"--home-style", "main", "--token-api", "none"},
+                       false,
+                       ""}),
+    vantorel::test::CaseName{});
+
+TEST_F(ShareFlowTest, FolderOf2500IsSharedWholeInPages) {
+    TempDir scratch;
+    const std::string log = scratch.file("requests.jsonl");
+    start({"--generate", "2500", "--folders", "0", "--log", log}, "time=-1\nShareType=1\n");
+    prepareShare(QStringLiteral("/"), {});
+    const std::size_t before = readRequestLog(log).size();
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, 120'000));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    waitForRunEnd();
+
+    std::vector<LoggedRequest> sent = readRequestLog(log);
+    sent.erase(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(before));
+    const auto count = [&](const char* path) {
+        return std::count_if(sent.begin(), sent.end(), [path](const LoggedRequest& r) {
+            return r.target.rfind(path, 0) == 0;
+        });
+    };
+    EXPECT_EQ(count("/api/list"), 3);
+    // Files that repeat another's content are skipped by MD5, every other
+    // one is shared once.
+    const std::vector<ShareRecord> rows = records();
+    std::set<std::string> ids;
+    for (const ShareRecord& row : rows) {
+        ids.insert(row.fid);
+    }
+    EXPECT_EQ(ids.size(), rows.size());
+    EXPECT_EQ(count("/share/set"), static_cast<std::ptrdiff_t>(rows.size()));
+    EXPECT_GT(rows.size(), 2000U);
+    EXPECT_EQ(window().progressBar()->maximum(), 2500);
+}
+
+TEST_F(ShareFlowTest, SubFolderOf1200IsPagedUnderShareType4) {
+    TempDir scratch;
+    vantorel::test::writeFile(scratch.file("tree.json"), vantorel::test::bigFolderTree("top", 3, 1200));
+    start({"--tree", scratch.file("tree.json")}, "time=-1\nShareType=3\n");
+    prepareShare(QStringLiteral("/top"), {});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, 120'000));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    waitForRunEnd();
+    const std::vector<ShareRecord> rows = records();
+    EXPECT_EQ(rows.size(), 1203U);
+    std::set<std::string> ids;
+    for (const ShareRecord& row : rows) {
+        ids.insert(row.fid);
+    }
+    EXPECT_EQ(ids.size(), 1203U);
+    const auto state = vantorel::test::readSimState(*sim_);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->shares.size(), 1203U);
+}
+
+TEST_F(ShareFlowTest, FolderThatCannotBeListedSaysWhichAndWhyAndSharesNothing) {
+    start();
+    prepareShare(QStringLiteral("/A"), {});
+    ASSERT_TRUE(vantorel::test::simControl(
+        *sim_, "/__sim/fault", R"({"endpoint":"list","kind":"status","value":502,"dir":"/A"})"));
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("获取文件列表失败: /A (HTTP 状态 502)"));
+    EXPECT_EQ(boxes_.seen()[0].icon, QMessageBox::Critical);
+    waitForRunEnd();
+    EXPECT_EQ(boxes_.seen().size(), 1U) << "no 分享完成!";
+    EXPECT_TRUE(records().empty());
+    EXPECT_EQ(toolbar().share, true);
+    EXPECT_EQ(toolbar().stop, false);
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QStringLiteral("获取文件列表失败")));
+}
+
+// The profile holds STOKEN for the service's host (set by its login) and
+// for a parent domain (left from another page): the requests carry it once,
+// with the host's value.
+TEST_F(ShareFlowTest, StokenStoredTwiceIsSentOnceWithTheHostsValue) {
+    TempDir scratch;
+    const std::string log = scratch.file("requests.jsonl");
+    start({"--log", log}, "time=1\n", [](TestState& test) {
+        const QString browser = test.filePath(QStringLiteral("browser"));
+        ASSERT_TRUE(QDir().mkpath(browser));
+        QFile journal(browser + QStringLiteral("/cookie-journal"));
+        ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+        journal.write("STOKEN=parent-domain-value; expires=Fri, 01-Jan-2100 00:00:00 GMT; "
+                      "domain=.0.1; path=/\n");
+    });
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    ASSERT_EQ(records().size(), 1U);
+    for (const LoggedRequest& request : readRequestLog(log)) {
+        // The page's own requests are the browser's business.
+        if (request.header("User-Agent").value_or("").find("QtWebEngine") != std::string::npos) {
+            continue;
+        }
+        const std::string cookie = request.header("Cookie").value_or("");
+        SCOPED_TRACE(request.target + " " + cookie);
+        EXPECT_EQ(cookie.find("STOKEN="), cookie.rfind("STOKEN="));
+        EXPECT_EQ(cookie.find("parent-domain-value"), std::string::npos);
+    }
+}
+
+TEST_F(ShareFlowTest, PageWithoutASelectionAsksToShareTheFolderAndYesSharesIt) {
+    start({"--page-script", "none"});
+    prepareShare(QStringLiteral("/A/B"), {});
+    QString question;
+    boxes_.setOnShown(answerQuestion(true, &question));
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    EXPECT_TRUE(question.startsWith(
+        QStringLiteral("无法读取页面中选中的项目。是否分享当前文件夹中的全部项目?")))
+        << question.toStdString();
+    EXPECT_TRUE(question.contains(QStringLiteral("/A/B"))) << question.toStdString();
+    EXPECT_EQ(boxes_.seen()[1].text, QStringLiteral("分享完成!"));
+    waitForRunEnd();
+    const std::vector<ShareRecord> rows = records();
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0].path, "/A/B/b1.jpg");
+}
+
+TEST_F(ShareFlowTest, PageWithoutASelectionAndNoSendsNothing) {
+    TempDir scratch;
+    const std::string log = scratch.file("requests.jsonl");
+    start({"--page-script", "none", "--log", log});
+    prepareShare(QStringLiteral("/A"), {});
+    QString question;
+    boxes_.setOnShown(answerQuestion(false, &question));
+    const std::size_t before = readRequestLog(log).size();
+    pressShare();
+    ASSERT_TRUE(waitFor([&] { return !question.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return toolbar().share; }));
+    const std::vector<LoggedRequest> sent = readRequestLog(log);
+    for (std::size_t i = before; i < sent.size(); ++i) {
+        EXPECT_EQ(sent[i].target.rfind("/api/list", 0), std::string::npos) << sent[i].target;
+        EXPECT_EQ(sent[i].target.rfind("/share/set", 0), std::string::npos) << sent[i].target;
+    }
+    EXPECT_TRUE(records().empty());
+    EXPECT_FALSE(toolbar().stop);
+}
+
+TEST_F(ShareFlowTest, PageWithoutASelectionOrAFolderSaysToOpenTheFilePage) {
+    start();
+    ASSERT_TRUE(logInOnPage(window(), kPatienceMs));
+    window().browserView()->load(QUrl(QString::fromStdString(sim_->origin() + "/popup")));
+    ASSERT_TRUE(waitForPage(window(), QStringLiteral("location.pathname === '/popup'"),
+                            kPatienceMs));
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text,
+              QStringLiteral("无法读取页面中选中的项目,请打开文件列表页面后重试"));
+    ASSERT_TRUE(waitFor([&] { return toolbar().share; }));
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_TRUE(records().empty());
 }

@@ -7,6 +7,7 @@
 #include "share/share_run.h"
 #include "sim_client.h"
 #include "sim_request_log.h"
+#include "sim_tree_json.h"
 
 #include <algorithm>
 #include <csignal>
@@ -283,6 +284,130 @@ TEST_F(ShareCommand, ServiceErrorOnTheHomePageIsNotReportedAsNotLoggedIn) {
     EXPECT_NE(r.err.find("503"), std::string::npos) << r.err;
     EXPECT_EQ(simRequests("share"), 0);
 }
+
+// The home page of today's service redirects to the new web client, whose
+// page carries no tokens: they come from its token requests instead.
+struct TokenRouteCase {
+    const char* name;
+    Strings simArgs;
+    int exitCode;
+    const char* user; // the username column of the rows
+};
+
+class TokenRoutes : public CliSimTest, public ::testing::WithParamInterface<TokenRouteCase> {};
+
+TEST_P(TokenRoutes, ShareOrRefuseAsTheLoginAllows) {
+    const TokenRouteCase& c = GetParam();
+    ASSERT_TRUE(startSim(c.simArgs));
+    const ProcessResult r = share({"--path", "/A/B"});
+    ASSERT_EQ(r.exitCode, c.exitCode) << describe(r);
+    if (c.exitCode == 4) {
+        EXPECT_NE(r.err.find(kNotLoggedInMessage), std::string::npos) << r.err;
+        EXPECT_EQ(simRequests("list"), 0);
+        EXPECT_TRUE(ledgerRows(dataDir()).empty());
+        return;
+    }
+    EXPECT_EQ(column(r.out, 0), (Strings{"shared"}));
+    const auto rows = ledgerRows(dataDir());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].username, c.user);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareCommand, TokenRoutes,
+    ::testing::Values(
+        TokenRouteCase{"OldHomePage", {"--home-style", "mset"}, 0, SimProcess::kUser},
+        TokenRouteCase{"RedirectAndTemplateVariable",
+                       {"--home-style", "main", "--token-api", "template"},
+                       0,
+                       ""},
+        TokenRouteCase{"RedirectAndBothRequests", {"--home-style", "main"}, 0, SimProcess::kUser},
+        TokenRouteCase{"LoginStatusOnly",
+                       {"--home-style", "main", "--token-api", "loginstatus"},
+                       0,
+                       SimProcess::kUser},
+        TokenRouteCase{"NoTokensAnywhere", {"--home-style", "main", "--token-api", "none"}, 4, ""}),
+    CaseName());
+
+// The login cookie exported twice, for the host and for a parent domain:
+// the service would take that as no login, so it goes once, with the
+// host's value.
+TEST_F(ShareCommand, CookieFileWithStokenTwiceSendsItOnceWithTheHostsValue) {
+    ASSERT_TRUE(startSim());
+    const std::string file = tempFile("cookies.txt");
+    writeFile(file, std::string("# Netscape HTTP Cookie File\n"
+                                ".0.1\tTRUE\t/\tFALSE\t0\tSTOKEN\tparent-domain-value\n"
+                                "127.0.0.1\tFALSE\t/\tFALSE\t0\tBDUSS\t") +
+                        SimProcess::kLoginCookie +
+                        "\n127.0.0.1\tFALSE\t/\tFALSE\t0\tSTOKEN\thost-value\n"
+                        ".0.1\tTRUE\t/\tFALSE\t0\tBDUSS\tparent-login\n");
+    ::chmod(file.c_str(), 0600);
+    const ProcessResult r =
+        cliAtSim({"share", "--cookie-file", file, "--path", "/A/B", "--set", "time=-1"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const auto sent = readRequestLog(requestLog());
+    ASSERT_FALSE(sent.empty());
+    for (const LoggedRequest& request : sent) {
+        const std::string cookie = request.header("Cookie").value_or("");
+        SCOPED_TRACE(request.target + " " + cookie);
+        EXPECT_EQ(cookie.find("STOKEN="), cookie.rfind("STOKEN="));
+        EXPECT_EQ(cookie.find("BDUSS="), cookie.rfind("BDUSS="));
+        EXPECT_NE(cookie.find("STOKEN=host-value"), std::string::npos);
+        EXPECT_EQ(cookie.find("parent"), std::string::npos);
+    }
+}
+
+TEST_F(ShareCommand, FolderOf2500IsSharedWholeInPages) {
+    ASSERT_TRUE(startSim({"--generate", "2500", "--folders", "0", "--seed", "3"}));
+    const ProcessResult r = share({"--path", "/", "--set", "ShareType=1"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(simRequests("list"), 3);
+    // Files that repeat another's content are skipped by MD5; every other
+    // one is shared once.
+    const auto out = column(r.out, 0);
+    const auto shared = std::count(out.begin(), out.end(), "shared");
+    const auto skipped = std::count(out.begin(), out.end(), "skipped");
+    EXPECT_EQ(shared + skipped, 2500);
+    EXPECT_EQ(simRequests("share"), shared);
+    EXPECT_GT(shared, 2000);
+}
+
+TEST_F(ShareCommand, SubFolderOf1200IsPagedUnderShareType4) {
+    const std::string tree = tempFile("tree.json");
+    writeFile(tree, bigFolderTree("top", 3, 1200));
+    ASSERT_TRUE(startSim({"--tree", tree}));
+    const ProcessResult r = share({"--path", "/top", "--set", "ShareType=3"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(simRequests("list"), 3); // the folder, then the sub-folder in two pages
+    EXPECT_EQ(simRequests("share"), 1203);
+    EXPECT_EQ(ledgerRows(dataDir()).size(), 1203u);
+    EXPECT_EQ(lastLine(r.err), summaryLine(1203, 0, 0));
+}
+
+struct SelectionFileCase {
+    const char* name;
+    const char* content;
+};
+
+class UnusableSelectionFile : public CliSimTest,
+                              public ::testing::WithParamInterface<SelectionFileCase> {};
+
+TEST_P(UnusableSelectionFile, ExitsWith2BeforeAnyRequest) {
+    ASSERT_TRUE(startSim());
+    const std::string file = tempFile("selection.json");
+    writeFile(file, GetParam().content);
+    const ProcessResult r = share({"--selection", file});
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_NE(r.err.find("selection.json"), std::string::npos) << r.err;
+    EXPECT_EQ(readRequestLog(requestLog()).size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShareCommand, UnusableSelectionFile,
+                         ::testing::Values(SelectionFileCase{"Empty", ""},
+                                           SelectionFileCase{"Object", R"({"fs_id":1})"},
+                                           SelectionFileCase{"CutShort", R"([{"fs_id":1,)"},
+                                           SelectionFileCase{"Html", "<html></html>\n"}),
+                         CaseName());
 
 // --- the data directory and the ledger ------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "sim_process.h"
 #include "sim_request_log.h"
 #include "sim_state.h"
+#include "sim_tree_json.h"
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +38,7 @@ using vantorel::test::SimItem;
 using vantorel::test::SimProcess;
 using vantorel::test::SimState;
 using vantorel::test::TempDir;
+using vantorel::test::bigFolderTree;
 using vantorel::test::writeFile;
 
 namespace {
@@ -595,22 +597,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Folders that come in pages
 
-// `count` files named f00000.bin ... with their own MD5 each, newest first.
-std::string filesJson(int count, int firstId) {
-    std::string json;
-    for (int i = 0; i < count; ++i) {
-        char md5[33];
-        std::snprintf(md5, sizeof md5, "%032x", firstId + i);
-        char name[16];
-        std::snprintf(name, sizeof name, "f%05d.bin", i);
-        json += std::string(i ? "," : "") + R"({"name":")" + name + R"(","fs_id":)" +
-                std::to_string(700000000000000LL + firstId + i) + R"(,"md5":")" + md5 +
-                R"(","size":)" + std::to_string(1024 * (i + 1)) + R"(,"mtime":)" +
-                std::to_string(1700000000 - i) + "}";
-    }
-    return json;
-}
-
 // Each fs_id the simulator shared, with how often.
 std::map<std::string, int> shareCounts(const SimState& state) {
     std::map<std::string, int> counts;
@@ -621,7 +607,7 @@ std::map<std::string, int> shareCounts(const SimState& state) {
 }
 
 TEST_F(ShareE2e, FolderOf2500IsListedInThreePagesAndSharedWhole) {
-    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(2500, 0) + "]}]}");
+    startSimWithTree(bigFolderTree("大", 2500));
     const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(summary.shared, 2500);
@@ -641,9 +627,7 @@ TEST_F(ShareE2e, FolderOf2500IsListedInThreePagesAndSharedWhole) {
 }
 
 TEST_F(ShareE2e, SubFolderOf1200IsPagedTooUnderShareType4) {
-    startSimWithTree(R"({"entries":[{"name":"top","children":[)" + filesJson(3, 0) +
-                     R"(,{"name":"sub","mtime":1500000000,"children":[)" + filesJson(1200, 100) +
-                     "]}]}]}");
+    startSimWithTree(bigFolderTree("top", 3, 1200));
     const RunSummary summary = runFolder("%2Ftop", quickOptions(4));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(summary.shared, 1203);
@@ -655,8 +639,7 @@ TEST_F(ShareE2e, SubFolderOf1200IsPagedTooUnderShareType4) {
 // A service that hands out page 1 again for page 2 would otherwise keep a
 // run asking for ever; what it listed is shared once.
 TEST_F(ShareE2e, APageThatRepeatsThePreviousOneEndsTheListing) {
-    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(2500, 0) + "]}]}",
-                     {"--fault", "list:repeat_page,page=2"});
+    startSimWithTree(bigFolderTree("大", 2500), {"--fault", "list:repeat_page,page=2"});
     const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(logged("/api/list").size(), 2u);
@@ -666,8 +649,7 @@ TEST_F(ShareE2e, APageThatRepeatsThePreviousOneEndsTheListing) {
 
 // The service's old answer: one page of everything, whatever the size.
 TEST_F(ShareE2e, AServiceWithoutAPageCapIsListedInOneRequest) {
-    startSimWithTree(R"({"entries":[{"name":"大","children":[)" + filesJson(1500, 0) + "]}]}",
-                     {"--list-page-cap", "0"});
+    startSimWithTree(bigFolderTree("大", 1500), {"--list-page-cap", "0"});
     const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
     EXPECT_EQ(summary.shared, 1500);
     // It still answers 1,000 a page when asked for 1,000.
