@@ -40,9 +40,9 @@ void BM_ListingPaged(benchmark::State& state) {
     // the client's cost. The client's first listing is measured as it is, so
     // that its memory comes fresh from the system.
     auto warm = vantorel::test::makeSimClient(sim);
-    const auto sorted = warm->Get(std::string("/api/list?dir=%2F&order=time&desc=1&num=1&bdstoken=") +
-                                      SimProcess::kBdstoken,
-                                  {{"Cookie", SimProcess::loginCookieHeader()}});
+    const auto sorted = warm->Get(
+        std::string("/api/list?dir=%2F&order=time&desc=1&num=1&bdstoken=") + SimProcess::kBdstoken,
+        {{"Cookie", SimProcess::loginCookieHeader()}});
     if (!sorted || sorted->status != 200) {
         state.SkipWithError("the simulator did not list the folder");
         return;

@@ -6,9 +6,9 @@
 #include "app/browser_view.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "named_case.h"
 #include "records/record_store.h"
 #include "sim_client.h"
-#include "named_case.h"
 #include "sim_process.h"
 #include "sim_request_log.h"
 #include "sim_state.h"
@@ -555,8 +555,8 @@ TEST_P(TokenRoutes, TheShareGoesAheadOrIsRefusedAsTheLoginAllows) {
 INSTANTIATE_TEST_SUITE_P(
     ShareFlow, TokenRoutes,
     ::testing::Values(
-        TokenRouteCase{"RedirectAndBothTokenRequests", {"--home-style", "main"}, true,
-                       SimProcess::kUser},
+        TokenRouteCase{
+            "RedirectAndBothTokenRequests", {"--home-style", "main"}, true, SimProcess::kUser},
         TokenRouteCase{"RedirectAndTemplateVariableOnly",
                        {"--home-style", "main", "--token-api", "template"},
                        true,
@@ -565,10 +565,8 @@ INSTANTIATE_TEST_SUITE_P(
                        {"--home-style", "main", "--token-api", "loginstatus"},
                        true,
                        SimProcess::kUser},
-        TokenRouteCase{"NoTokensAnywhere",
-                       {"--home-style", "main", "--token-api", "none"},
-                       false,
-                       ""}),
+        TokenRouteCase{
+            "NoTokensAnywhere", {"--home-style", "main", "--token-api", "none"}, false, ""}),
     vantorel::test::CaseName{});
 
 TEST_F(ShareFlowTest, FolderOf2500IsSharedWholeInPages) {
@@ -605,7 +603,8 @@ TEST_F(ShareFlowTest, FolderOf2500IsSharedWholeInPages) {
 
 TEST_F(ShareFlowTest, SubFolderOf1200IsPagedUnderShareType4) {
     TempDir scratch;
-    vantorel::test::writeFile(scratch.file("tree.json"), vantorel::test::bigFolderTree("top", 3, 1200));
+    vantorel::test::writeFile(scratch.file("tree.json"),
+                              vantorel::test::bigFolderTree("top", 3, 1200));
     start({"--tree", scratch.file("tree.json")}, "time=-1\nShareType=3\n");
     prepareShare(QStringLiteral("/top"), {});
     pressShare();
@@ -714,8 +713,8 @@ TEST_F(ShareFlowTest, PageWithoutASelectionOrAFolderSaysToOpenTheFilePage) {
     start();
     ASSERT_TRUE(logInOnPage(window(), kPatienceMs));
     window().browserView()->load(QUrl(QString::fromStdString(sim_->origin() + "/popup")));
-    ASSERT_TRUE(waitForPage(window(), QStringLiteral("location.pathname === '/popup'"),
-                            kPatienceMs));
+    ASSERT_TRUE(
+        waitForPage(window(), QStringLiteral("location.pathname === '/popup'"), kPatienceMs));
     pressShare();
     ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
     EXPECT_EQ(boxes_.seen()[0].text,

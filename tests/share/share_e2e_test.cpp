@@ -29,6 +29,7 @@
 #include <vector>
 
 using namespace vantorel;
+using vantorel::test::bigFolderTree;
 using vantorel::test::LoggedRequest;
 using vantorel::test::readRequestLog;
 using vantorel::test::readSimState;
@@ -38,7 +39,6 @@ using vantorel::test::SimItem;
 using vantorel::test::SimProcess;
 using vantorel::test::SimState;
 using vantorel::test::TempDir;
-using vantorel::test::bigFolderTree;
 using vantorel::test::writeFile;
 
 namespace {

@@ -20,8 +20,8 @@ std::string uniqueFilesJson(int count, int firstId) {
 }
 
 std::string bigFolderTree(const std::string& name, int count, int subFolderFiles) {
-    std::string json = R"({"entries":[{"name":")" + name + R"(","children":[)" +
-                       uniqueFilesJson(count, 0);
+    std::string json =
+        R"({"entries":[{"name":")" + name + R"(","children":[)" + uniqueFilesJson(count, 0);
     if (subFolderFiles > 0)
         json += std::string(count > 0 ? "," : "") +
                 R"({"name":"sub","mtime":1500000000,"children":[)" +

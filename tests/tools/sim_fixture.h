@@ -27,12 +27,12 @@ using vantorel::test::SimProcess;
 using vantorel::test::TempDir;
 using vantorel::test::writeFile;
 
-
 inline constexpr const char* kShareTime = "1622099878";
 inline constexpr const char* kFormType = "application/x-www-form-urlencoded; charset=UTF-8";
 
 // The requests exactly as the client builds them.
-inline std::string listTarget(const std::string& dir, const std::string& token = SimProcess::kBdstoken) {
+inline std::string listTarget(const std::string& dir,
+                              const std::string& token = SimProcess::kBdstoken) {
     return "/api/list?order=time&desc=1&showempty=0&web=1&page=1&num=100000&dir=" + dir +
            "&t=0.657891815'9504346&channel=chunlei&web=1&app_id=250528&bdstoken=" + token +
            "&logid=Q0Y3RDE5QTA0QjhFMkM2NTlEMEExRjNCNzU4RTlDMjQ6Rkc9MQ==&clienttype=0";
@@ -42,7 +42,8 @@ inline std::string shareTarget(const std::string& token = SimProcess::kBdstoken)
     return "/share/set?channel=chunlei&bdstoken=" + token + "&clienttype=0&app_id=250528&web=1";
 }
 
-inline std::string shareBody(const std::string& period, const std::string& code, const std::string& fsId) {
+inline std::string shareBody(const std::string& period, const std::string& code,
+                             const std::string& fsId) {
     return "period=" + period + "&channel_list=%5B%5D&pwd=" + code + "&schannel=4&fid_list=%5B" +
            fsId + "%5D";
 }

@@ -99,8 +99,7 @@ TEST_F(Sim, ListingPagesHoldAtMost1000WhateverNumAsks) {
 
 TEST_F(Sim, RepeatPageAndDirFaultsPickTheirRequests) {
     ASSERT_NO_FATAL_FAILURE(start({"--generate", "2500", "--folders", "0", "--fault",
-                                   "list:repeat_page,page=2", "--fault",
-                                   "list:errno=-9,dir=/A"}));
+                                   "list:repeat_page,page=2", "--fault", "list:errno=-9,dir=/A"}));
     const auto first = getJson(pagedTarget("%2F", 1, 1000));
     const auto second = getJson(pagedTarget("%2F", 2, 1000));
     EXPECT_EQ(ids(first["list"]), ids(second["list"]));
@@ -111,8 +110,7 @@ TEST_F(Sim, RepeatPageAndDirFaultsPickTheirRequests) {
 
 TEST_F(Sim, ALoginCookieSentTwiceIsNoLogin) {
     ASSERT_NO_FATAL_FAILURE(start());
-    httplib::Headers twice{
-        {"Cookie", SimProcess::loginCookieHeader() + "; STOKEN=a; STOKEN=b"}};
+    httplib::Headers twice{{"Cookie", SimProcess::loginCookieHeader() + "; STOKEN=a; STOKEN=b"}};
     auto res = client_->Get(listTarget("%2FA"), twice);
     ASSERT_TRUE(res);
     EXPECT_EQ(errnoOf(parse(res->body)), -6);
