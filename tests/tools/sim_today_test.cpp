@@ -148,8 +148,6 @@ TEST_F(Sim, ShareWithoutALinkSaysYesAndNothingMore) {
     EXPECT_TRUE(second.HasMember("link"));
 }
 
-} // namespace
-
 namespace {
 
 struct AsyncCase {
@@ -160,6 +158,8 @@ struct AsyncCase {
 };
 
 class AsyncRename : public Sim, public ::testing::WithParamInterface<AsyncCase> {};
+
+} // namespace
 
 TEST_P(AsyncRename, IsOnlyAcceptedAndEndsLater) {
     const AsyncCase& c = GetParam();
