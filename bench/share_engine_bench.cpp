@@ -153,7 +153,7 @@ void BM_ShareEngineLoopback(benchmark::State& state) {
             break;
         }
 
-        if (const Status started = run.start(login, options, origin->hostName()); !started) {
+        if (const Status started = run.start(login, options); !started) {
             state.SkipWithError(started.error().message.c_str());
             break;
         }

@@ -115,6 +115,9 @@ public:
         case EntryVerdict::Skipped:
             ++tally.skipped;
             break;
+        case EntryVerdict::Pending:
+            ++tally.pending;
+            break;
         }
         window_.showTally(tally, false);
     }
@@ -525,8 +528,7 @@ void MainWindow::shareCommand() {
     }
     observer_->reopen();
     tally_ = RunSummary{};
-    const Status started =
-        run_->start(std::move(login), state_.shareOptions, state_.connection.origin.hostName());
+    const Status started = run_->start(std::move(login), state_.shareOptions);
     if (!started) {
         showMessage(QString::fromStdString(started.error().message), QMessageBox::Warning);
         if (!calledOff()) {
@@ -593,6 +595,9 @@ void MainWindow::showTally(const RunSummary& summary, bool finished) {
                        .arg(summary.shared)
                        .arg(summary.failed)
                        .arg(summary.skipped);
+    if (summary.pending > 0) {
+        text += QStringLiteral(" · 待下次 %1").arg(summary.pending);
+    }
     if (finished) {
         switch (summary.end) {
         case RunEnd::Completed:
@@ -609,6 +614,9 @@ void MainWindow::showTally(const RunSummary& summary, bool finished) {
             break;
         case RunEnd::ListingFailed:
             text += QStringLiteral("（获取文件列表失败）");
+            break;
+        case RunEnd::RunRefused:
+            text += QStringLiteral("（服务拒绝，已停止）");
             break;
         }
     }

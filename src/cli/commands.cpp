@@ -128,6 +128,9 @@ int exitFor(const RunSummary& summary, bool interrupted) {
         return exit_status::ledger;
     case RunEnd::ListingFailed:
         return exit_status::failure;
+    case RunEnd::RunRefused:
+        // A login the service no longer takes is the same news as no login.
+        return summary.refusedErrno == -6 ? exit_status::notLoggedIn : exit_status::refused;
     case RunEnd::Stopped:
         return exit_status::interrupted;
     }
@@ -277,8 +280,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
         ~Release() { watcher.onInterrupt({}); }
     } release{interrupts};
 
-    if (auto started = run.start(std::move(login), std::move(*options), settings.origin.hostName());
-        !started) {
+    if (auto started = run.start(std::move(login), std::move(*options)); !started) {
         report(started.error().message);
         switch (static_cast<StartRefusal>(started.error().code)) {
         case StartRefusal::NotLoggedIn:

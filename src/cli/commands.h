@@ -18,6 +18,7 @@ inline constexpr int usage = 2;
 inline constexpr int quota = 3;
 inline constexpr int notLoggedIn = 4;
 inline constexpr int ledger = 5;
+inline constexpr int refused = 6; // the service refused the account or the session
 inline constexpr int interrupted = 130;
 } // namespace exit_status
 

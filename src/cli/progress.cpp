@@ -41,6 +41,9 @@ void ConsoleObserver::entryFinished(const EntryOutcome& outcome) {
     case EntryVerdict::Skipped:
         std::fprintf(out_, "skipped\t%s\n", outcome.path.c_str());
         break;
+    case EntryVerdict::Pending:
+        std::fprintf(out_, "pending\t%s\t%s\n", outcome.path.c_str(), outcome.reason.c_str());
+        break;
     }
     std::fflush(out_);
     ++done_;
@@ -51,8 +54,11 @@ void ConsoleObserver::entryFinished(const EntryOutcome& outcome) {
 void ConsoleObserver::runFinished(const RunSummary& summary) {
     std::lock_guard lock(mutex_);
     clearBar();
-    std::fprintf(err_, "%d shared, %d failed, %d skipped\n", summary.shared, summary.failed,
+    std::fprintf(err_, "%d shared, %d failed, %d skipped", summary.shared, summary.failed,
                  summary.skipped);
+    if (summary.pending > 0)
+        std::fprintf(err_, ", %d pending", summary.pending);
+    std::fprintf(err_, "\n");
     std::fflush(err_);
 }
 

@@ -6,36 +6,46 @@
 #include "base/expected.h"
 #include "netdisk/list_entry.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantorel {
 
-// The text a refused or failed share gives in place of "link,time".
-inline constexpr std::string_view kShareFailedText = "分享失败";
-
 struct Listing {
     std::vector<ListEntry> folders; // in reply order (newest first)
     std::vector<ListEntry> files;
 };
 
+// What the service made of one share request.
+enum class ShareOutcome {
+    Shared,      // errno 0 and a link
+    ItemRefused, // the service will not share this item
+    RunRefused,  // the account or the session refuses: no further share now
+    NoVerdict,   // nothing is known: no answer, no JSON, no errno, or no link
+};
+
 struct ShareReply {
-    // "link,time" on success, kShareFailedText when the service refused or
-    // the exchange failed, empty when the request was abandoned by a stop.
-    std::string text;
-    // The service's errno when the reply carried one, for display; the
-    // ledger records only the text above.
-    std::string errnoText;
-    // Whether the service answered at all (a reply with an errno). A failed
-    // exchange, an error page or a cut-off body is no verdict on the item:
-    // it is not recorded, so the next run tries it again.
-    bool verdict = false;
+    ShareOutcome outcome = ShareOutcome::NoVerdict;
+    std::string link;
+    // The share's creation time as the ledger keeps it ("2021-05-27
+    // 15:17:58", the service's clock); empty when the reply gave none.
+    std::string shareTime;
+    std::optional<int> errnoValue; // the service's errno, when the reply had one
+    // Why, in the user's words, when it is not Shared: the refusal's reason
+    // or why no verdict could be read.
+    std::string reason;
+    // For RunRefused: what the user should do.
+    std::string advice;
 };
 
 struct RenameReply {
+    // Whether the item now has its new name. A rename the service only
+    // accepted is asked after until it ends; one whose end is still unknown
+    // when the asking stops counts as not renamed.
     bool renamed = false;
-    std::string errnoText; // empty when the reply carried none
+    std::optional<int> errnoValue; // of the reply, or of the task that ended it
 };
 
 class NetdiskApi {
@@ -49,6 +59,9 @@ public:
     // when there is one. An empty folder is no error.
     virtual Expected<Listing> fetchListing(std::string_view dir) = 0;
 
+    // One link for one item. An errno is read by its class (the table of
+    // share_refusals.h); errno 2 counts against the run once this client
+    // has made a share, for a client serves one run.
     virtual ShareReply createShareLink(std::string_view period, std::string_view code,
                                        std::string_view fsId) = 0;
 

@@ -4,8 +4,10 @@
 #include "base/json_document.h"
 #include "base/text.h"
 #include "base/time_text.h"
+#include "base/wait.h"
 #include "netdisk/page_text.h"
 #include "netdisk/request_text.h"
+#include "netdisk/share_refusals.h"
 
 namespace vantorel {
 
@@ -62,8 +64,9 @@ Expected<ListingPage> decodeListingReply(std::string_view body) {
 }
 
 NetdiskClient::NetdiskClient(ConnectionSettings connection, LoginContext& login,
-                             std::stop_token stop)
-    : connection_(std::move(connection)), login_(login), stop_(std::move(stop)) {}
+                             std::stop_token stop, RenamePolling polling)
+    : connection_(std::move(connection)), login_(login), stop_(std::move(stop)), polling_(polling) {
+}
 
 Expected<ListingPage> NetdiskClient::fetchListingPage(std::string_view dir, int page) {
     const HttpResponse response = HttpRequest::perform(
@@ -87,25 +90,90 @@ HttpResponse NetdiskClient::post(const std::string& url, std::string body) {
     return HttpRequest::perform(url, options);
 }
 
+namespace {
+
+// The errno of a reply: nothing when it has none that reads as an integer.
+std::optional<int> replyErrno(const JsonDocument& reply) {
+    const std::string text = reply.getText("errno");
+    if (text.empty() || text.find_first_not_of("-0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<int>(textToInt64(text));
+}
+
+ShareReply noVerdict(std::string reason) {
+    ShareReply reply;
+    reply.outcome = ShareOutcome::NoVerdict;
+    reply.reason = std::move(reason);
+    return reply;
+}
+
+} // namespace
+
 ShareReply NetdiskClient::createShareLink(std::string_view period, std::string_view code,
                                           std::string_view fsId) {
     const HttpResponse response =
         post(shareUrl(connection_.origin.text(), login_.bdstoken), shareBody(period, code, fsId));
-    ShareReply reply;
     if (!response.outcome && stop_.stop_requested())
-        return reply; // abandoned: whether the link exists is unknown
+        return noVerdict("已停止"); // abandoned: whether the link exists is unknown
+    if (std::string failure = exchangeFailure(response); !failure.empty())
+        return noVerdict(std::move(failure));
 
     JsonDocument answer;
-    answer.parse(response.body);
-    reply.errnoText = answer.getText("errno");
-    reply.verdict = !reply.errnoText.empty();
-    if (reply.errnoText == "0") {
-        reply.text =
-            answer.getText("link") + "," + unixTimeToText(answer.getText("ctime"), kClock24Hour);
+    if (!answer.parse(response.body))
+        return noVerdict("服务的回答不是 JSON");
+    const std::optional<int> errnoValue = replyErrno(answer);
+    if (!errnoValue)
+        return noVerdict("服务的回答中没有 errno");
+
+    ShareReply reply;
+    reply.errnoValue = errnoValue;
+    if (*errnoValue == 0) {
+        reply.link = answer.getText("link");
+        // The service said yes without saying where: the share may exist,
+        // so the item is neither recorded nor refused.
+        if (reply.link.empty()) {
+            reply.outcome = ShareOutcome::NoVerdict;
+            reply.reason = "服务确认了分享, 却没有给出链接";
+            return reply;
+        }
+        reply.outcome = ShareOutcome::Shared;
+        reply.shareTime = unixTimeToText(answer.getText("ctime"), kClock24Hour);
+        hasShared_ = true;
         return reply;
     }
-    reply.text = std::string(kShareFailedText);
+    const Refusal refusal = classifyShareRefusal(*errnoValue, hasShared_);
+    reply.outcome =
+        refusal.scope == RefusalScope::Run ? ShareOutcome::RunRefused : ShareOutcome::ItemRefused;
+    reply.reason = std::string(refusal.reason);
+    reply.advice = std::string(refusal.advice);
     return reply;
+}
+
+std::optional<RenameReply> NetdiskClient::awaitRenameTask(const std::string& taskId) {
+    const auto deadline = std::chrono::steady_clock::now() + polling_.limit;
+    const std::string url = taskQueryUrl(connection_.origin.text(), taskId);
+    while (true) {
+        if (waitFor(stop_, polling_.interval) == WaitResult::Stopped)
+            return std::nullopt;
+        const HttpResponse response = HttpRequest::perform(
+            url, serviceRequestOptions(connection_, login_.cookieText,
+                                       webApiHeaders(connection_.origin), stop_, &client_));
+        JsonDocument answer;
+        if (response.outcome && response.status < 400 && answer.parse(response.body) &&
+            replyErrno(answer) == 0) {
+            const std::string status = answer.getText("status");
+            if (status == "success")
+                return RenameReply{.renamed = true, .errnoValue = 0};
+            if (status == "failed")
+                return RenameReply{.renamed = false,
+                                   .errnoValue =
+                                       static_cast<int>(textToInt64(answer.getText("task_errno")))};
+        }
+        // Running, or an answer that says nothing: asked again until the
+        // limit, for the rename may still end either way.
+        if (std::chrono::steady_clock::now() + polling_.interval > deadline)
+            return std::nullopt;
+    }
 }
 
 RenameReply NetdiskClient::renameItem(std::string_view path, std::string_view newName) {
@@ -113,9 +181,19 @@ RenameReply NetdiskClient::renameItem(std::string_view path, std::string_view ne
         post(renameUrl(connection_.origin.text(), login_.bdstoken), renameBody(path, newName));
     RenameReply reply;
     JsonDocument answer;
-    if (answer.parse(response.body))
-        reply.errnoText = answer.getText("errno");
-    reply.renamed = reply.errnoText == "0";
+    if (!response.outcome || response.status >= 400 || !answer.parse(response.body))
+        return reply;
+    reply.errnoValue = replyErrno(answer);
+    if (reply.errnoValue != 0)
+        return reply;
+    // With async=2 the service may only have accepted the rename; its task
+    // tells how it ended.
+    if (const std::string task = answer.getText("taskid"); !task.empty() && task != "0") {
+        if (std::optional<RenameReply> ended = awaitRenameTask(task))
+            return *ended;
+        return RenameReply{.renamed = false, .errnoValue = std::nullopt};
+    }
+    reply.renamed = true;
     return reply;
 }
 

@@ -11,6 +11,8 @@
 #include "netdisk/login_tokens.h"
 #include "netdisk/netdisk_api.h"
 
+#include <chrono>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -27,9 +29,16 @@ Expected<ListingPage> decodeListingReply(std::string_view body);
 // The client a share run talks through. It keeps one connection alive for
 // all of its requests, sends and rewrites `login.cookieText`, and gives up a
 // request in flight when `stop` is requested.
+// How long a rename the service only accepted is asked after.
+struct RenamePolling {
+    std::chrono::milliseconds interval{500};
+    std::chrono::milliseconds limit{10000};
+};
+
 class NetdiskClient final : public NetdiskApi {
 public:
-    NetdiskClient(ConnectionSettings connection, LoginContext& login, std::stop_token stop = {});
+    NetdiskClient(ConnectionSettings connection, LoginContext& login, std::stop_token stop = {},
+                  RenamePolling polling = {});
 
     Expected<Listing> fetchListing(std::string_view dir) override;
     ShareReply createShareLink(std::string_view period, std::string_view code,
@@ -39,11 +48,16 @@ public:
 private:
     Expected<ListingPage> fetchListingPage(std::string_view dir, int page);
     HttpResponse post(const std::string& url, std::string body);
+    // Asks how the rename task ended, until it has or the polling's limit
+    // passes; nothing when that is still unknown.
+    std::optional<RenameReply> awaitRenameTask(const std::string& taskId);
 
     ConnectionSettings connection_;
     LoginContext& login_;
     std::stop_token stop_;
+    RenamePolling polling_;
     HttpClient client_;
+    bool hasShared_ = false; // this client made a share: errno 2 is now a throttle
 };
 
 } // namespace vantorel

@@ -62,6 +62,14 @@ std::string renameUrl(std::string_view origin, std::string_view bdstoken) {
     return url;
 }
 
+std::string taskQueryUrl(std::string_view origin, std::string_view taskId) {
+    std::string url(origin);
+    url += "/share/taskquery?taskid=";
+    url += taskId;
+    url += "&clienttype=0&app_id=250528&web=1";
+    return url;
+}
+
 namespace {
 
 std::string encodeName(std::string_view text) {

@@ -34,6 +34,9 @@ std::string shareBody(std::string_view period, std::string_view code, std::strin
 // POST /api/filemanager?opera=rename.
 std::string renameUrl(std::string_view origin, std::string_view bdstoken);
 
+// GET /share/taskquery: how a rename the service only accepted has ended.
+std::string taskQueryUrl(std::string_view origin, std::string_view taskId);
+
 // The names are escaped for a JSON string before the form encoding, so a name
 // holding a double quote or a backslash stays inside its own value and can
 // never rename another item.

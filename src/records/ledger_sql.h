@@ -56,6 +56,12 @@ inline constexpr const char* kSelectColumns =
     "SELECT id,isdir,path,beforename,aftername,sharelink,password,sharetime,size,MD5,pic,fid,"
     "username,other FROM linkledger_table";
 
+// The successful shares of one account on one day (the first ten characters
+// of sharetime, "2021-05-27"); failure rows carry no share time.
+inline constexpr const char* kCountSharesOnDay =
+    "SELECT count(*) FROM linkledger_table WHERE username=? AND substr(sharetime,1,10)=? "
+    "AND sharetime<>'' AND sharelink<>'分享失败';";
+
 inline constexpr const char* kDeleteById = "DELETE FROM linkledger_table WHERE id=?;";
 
 } // namespace vantorel::ledger_sql

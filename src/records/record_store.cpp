@@ -471,6 +471,21 @@ Expected<std::vector<ShareRecord>> RecordStore::selectRecords(const RecordFilter
     return rows;
 }
 
+Expected<std::int64_t> RecordStore::countSharesOnDay(std::string_view username,
+                                                     std::string_view day) {
+    std::lock_guard lock(mutex_);
+    if (!db_)
+        return notOpen();
+    const std::string what = "cannot count the shares of " + std::string(day);
+    Statement count;
+    if (sqlite3_prepare_v2(db_, ledger_sql::kCountSharesOnDay, -1, count.out(), nullptr) !=
+            SQLITE_OK ||
+        bindText(count.get(), 1, username) != SQLITE_OK ||
+        bindText(count.get(), 2, day) != SQLITE_OK || sqlite3_step(count.get()) != SQLITE_ROW)
+        return failure(what);
+    return static_cast<std::int64_t>(sqlite3_column_int64(count.get(), 0));
+}
+
 Expected<std::size_t> RecordStore::deleteByIds(std::span<const std::int64_t> ids) {
     std::lock_guard lock(mutex_);
     if (!db_)

@@ -86,6 +86,10 @@ public:
     // The rows matching `filter`, all fourteen columns, in id order.
     Expected<std::vector<ShareRecord>> selectRecords(const RecordFilter& filter);
 
+    // How many successful shares `username` made on `day` ("2021-05-27", as
+    // the share times write it).
+    Expected<std::int64_t> countSharesOnDay(std::string_view username, std::string_view day);
+
     // Deletes the rows with these ids as one change; ids not in the ledger
     // are skipped. Returns how many rows went.
     Expected<std::size_t> deleteByIds(std::span<const std::int64_t> ids);

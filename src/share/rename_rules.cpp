@@ -2,39 +2,52 @@
 
 #include "base/text.h"
 
-#include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cstdint>
+#include <random>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#define VANTOREL_HAVE_TSC 1
-#elif defined(_M_X64) || defined(_M_IX86)
-#include <intrin.h>
-#define VANTOREL_HAVE_TSC 1
+#if defined(__linux__)
+#include <sys/random.h>
 #endif
 
 namespace vantorel {
 namespace {
 
-std::uint32_t counterLowBits() {
-#ifdef VANTOREL_HAVE_TSC
-    return static_cast<std::uint32_t>(__rdtsc());
-#else
-    // Two draws in quick succession may see the same clock tick; the sequence
-    // number makes sure the counter still moves between them.
-    static std::atomic<std::uint32_t> sequence{0};
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    return static_cast<std::uint32_t>(ticks) + sequence.fetch_add(7919, std::memory_order_relaxed);
+// 32 bits from the system's random source. getrandom blocks only until the
+// kernel's pool is first seeded, which on a running desktop has happened
+// long before.
+std::uint32_t systemRandom32() {
+    std::uint32_t value = 0;
+#if defined(__linux__)
+    auto* bytes = reinterpret_cast<unsigned char*>(&value);
+    std::size_t got = 0;
+    while (got < sizeof value) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof value - got, 0);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            break; // a kernel without getrandom: the library's device below
+        }
+    }
+    if (got == sizeof value)
+        return value;
 #endif
+    static thread_local std::random_device device;
+    return device();
 }
 
 } // namespace
 
 unsigned randomInRange(unsigned lo, unsigned hi) {
-    const std::uint32_t t = counterLowBits();
-    const std::uint32_t r = ((t * 214013u + 2531011u) >> 16) & 0x7FFFu;
-    return lo + (r % (hi - lo + 1u));
+    const std::uint64_t span = static_cast<std::uint64_t>(hi) - lo + 1;
+    // Draws above the largest multiple of the span are drawn again, so that
+    // every value is equally likely.
+    const std::uint64_t limit = (std::uint64_t{1} << 32) / span * span;
+    std::uint64_t draw = 0;
+    do {
+        draw = systemRandom32();
+    } while (draw >= limit);
+    return lo + static_cast<unsigned>(draw % span);
 }
 
 std::string randomLowercase(int n) {
@@ -58,6 +71,8 @@ std::string makeExtractionCode(std::string_view password) {
 }
 
 std::string pathExtension(std::string_view path) {
+    if (const std::size_t slash = path.rfind('/'); slash != std::string_view::npos)
+        path.remove_prefix(slash + 1);
     // UTF-8 continuation bytes never equal '.', '\\' or ' ', so a byte walk
     // sees the same separators as a character walk.
     std::size_t dot = std::string_view::npos;
@@ -73,7 +88,7 @@ std::string pathExtension(std::string_view path) {
 std::string newNameFor(const ListEntry& entry, const ShareOptions& rule) {
     switch (rule.renameMode) {
     case kRenameEncrypt:
-        return randomDigits(8) + randomLowercase(8) + pathExtension(entry.path);
+        return randomDigits(8) + randomLowercase(8) + pathExtension(entry.server_filename);
     case kRenameKeyword:
         return replaceAll(entry.server_filename, rule.keywordBefore, rule.keywordAfter);
     case kRenamePrefix:
@@ -88,8 +103,11 @@ std::string newNameFor(const ListEntry& entry, const ShareOptions& rule) {
     return {};
 }
 
-std::string renamedPath(std::string_view path, std::string_view oldName, std::string_view newName) {
-    return replaceAll(path, oldName, newName);
+std::string renamedPath(std::string_view path, std::string_view newName) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return std::string(newName);
+    return std::string(path.substr(0, slash + 1)) + std::string(newName);
 }
 
 } // namespace vantorel

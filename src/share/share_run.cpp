@@ -2,9 +2,11 @@
 
 #include "base/json_document.h"
 #include "base/text.h"
+#include "base/time_text.h"
 #include "base/wait.h"
 #include "netdisk/netdisk_api.h"
 #include "netdisk/page_text.h"
+#include "netdisk/share_refusals.h"
 #include "records/record_store.h"
 #include "share/rename_rules.h"
 
@@ -15,7 +17,6 @@ namespace vantorel {
 struct ShareRun::Run {
     LoginContext login;
     ShareOptions options;
-    std::string serviceHost;
     WalkLists lists;
     RunSummary summary;
     bool finished = false; // under ShareRun::mutex_
@@ -28,17 +29,25 @@ enum class Pass { File, Folder, Selection };
 // What the caller of one entry does next.
 enum class Flow { Next, End };
 
+// The day a share time names ("2021-05-27"), in the service's clock.
+std::string dayOf(std::int64_t unixSeconds) {
+    return unixTimeToText(std::to_string(unixSeconds), kClock24Hour).substr(0, 10);
+}
+
 class Runner {
 public:
     Runner(RecordStore& ledger, ShareObserver& observer, NetdiskApi& api, LoginContext& login,
-           const ShareOptions& options, const std::string& serviceHost, const PauseFunction& pause,
+           const ShareOptions& options, const PauseFunction& pause, const ClockFunction& clock,
            std::stop_token stop)
         : ledger_(ledger), observer_(observer), api_(api), login_(login), options_(options),
-          serviceHost_(serviceHost), pause_(pause), stop_(std::move(stop)) {}
+          pause_(pause), clock_(clock), stop_(std::move(stop)) {}
 
     const RunSummary& summary() const { return summary_; }
 
     void run(WalkLists& lists) {
+        // A day whose limit is reached already sends nothing at all.
+        if (!countTodaysShares() || quotaTest() == Flow::End)
+            return;
         if (login_.selectionJson == "[]")
             runFolder(lists);
         else
@@ -62,14 +71,16 @@ private:
         if (type == 1 || type == 2 || type == 4) {
             for (const ListEntry& file : lists.files) {
                 observer_.setProgressPosition(++position_);
-                if (shareItem(file, Pass::File, "0") == Flow::End || pause() == Flow::End)
+                if (shareItem(file, Pass::File, "0") == Flow::End ||
+                    pauseAfterRequest() == Flow::End)
                     return;
             }
         }
         if (type == 1 || type == 3 || type == 5) {
             for (const ListEntry& folder : lists.folders) {
                 observer_.setProgressPosition(++position_);
-                if (shareItem(folder, Pass::Folder, "1") == Flow::End || pause() == Flow::End)
+                if (shareItem(folder, Pass::Folder, "1") == Flow::End ||
+                    pauseAfterRequest() == Flow::End)
                     return;
             }
         }
@@ -94,13 +105,14 @@ private:
             if (shareItem(entry, Pass::Selection, isdir) == Flow::End)
                 return;
             observer_.setProgressPosition(++position_);
-            if (pause() == Flow::End)
+            if (pauseAfterRequest() == Flow::End)
                 return;
         }
         complete();
     }
 
     Flow shareItem(const ListEntry& entry, Pass pass, const std::string& isdir) {
+        sentRequest_ = false;
         if (stopped())
             return Flow::End;
 
@@ -117,39 +129,63 @@ private:
         }
 
         const std::string code = makeExtractionCode(options_.password);
+        sentRequest_ = true;
         const ShareReply reply = api_.createShareLink(options_.period, code, entry.fs_id);
-
-        if (!serviceHost_.empty() && reply.text.find(serviceHost_) != std::string::npos)
+        const std::string errnoText =
+            reply.errnoValue ? std::to_string(*reply.errnoValue) : std::string();
+        switch (reply.outcome) {
+        case ShareOutcome::Shared:
             return recordSuccess(entry, pass, isdir, code, reply);
+        case ShareOutcome::ItemRefused:
+            return recordRefusal(entry, pass, isdir, reply, errnoText);
+        case ShareOutcome::RunRefused:
+            // The account or the session refused: every further item would be
+            // refused the same way, and a failure row would block it for
+            // good. The item stays pending for the next run.
+            pending(entry, reply.reason, errnoText);
+            summary_.refusedErrno = reply.errnoValue.value_or(0);
+            endOnFailure(RunEnd::RunRefused,
+                         runRefusedMessage(Refusal{RefusalScope::Run, reply.reason, reply.advice},
+                                           summary_.refusedErrno));
+            return Flow::End;
+        case ShareOutcome::NoVerdict:
+            break;
+        }
+        // Nothing is known about the item (no answer, no errno, no link), or
+        // the request was abandoned by a stop: nothing is recorded, and the
+        // next run tries it again.
+        pending(entry, reply.reason, errnoText);
+        return stopped() ? Flow::End : Flow::Next;
+    }
 
-        if (!reply.verdict && !reply.text.empty()) {
-            // The service gave no answer on this item; nothing is known about
-            // it, so nothing is recorded and the next run tries it again.
-            ++summary_.failed;
-            observer_.entryFinished({.verdict = EntryVerdict::Failed, .path = entry.path});
-            return stopped() ? Flow::End : quotaTest();
+    void pending(const ListEntry& entry, const std::string& reason, const std::string& errnoText) {
+        ++summary_.pending;
+        observer_.entryFinished({.verdict = EntryVerdict::Pending,
+                                 .path = entry.path,
+                                 .errnoText = errnoText,
+                                 .reason = reason});
+    }
+
+    Flow recordRefusal(const ListEntry& entry, Pass pass, const std::string& isdir,
+                       const ShareReply& reply, const std::string& errnoText) {
+        ShareRecord row = baseRecord(entry, isdir);
+        row.path = entry.path;
+        row.sharelink = std::string(kFailedLinkText);
+        if (pass == Pass::Selection) {
+            row.size = entry.size;
+            row.md5 = entry.md5;
         }
-        if (reply.text.find(kShareFailedText) != std::string::npos) {
-            ShareRecord row = baseRecord(entry, isdir);
-            row.path = entry.path;
-            row.sharelink = std::string(kShareFailedText);
-            if (pass == Pass::Selection) {
-                row.size = entry.size;
-                row.md5 = entry.md5;
-            }
-            if (pass != Pass::Folder)
-                row.pic = entry.thumbs_url3;
-            // A lost failure row only means the item is tried again later, so
-            // the run goes on.
-            (void)ledger_.insertRecord(row);
-            ++summary_.failed;
-            observer_.entryFinished({.verdict = EntryVerdict::Failed,
-                                     .path = entry.path,
-                                     .errnoText = reply.errnoText});
-        }
-        // Anything else is a request abandoned by a stop: nothing is known,
-        // so nothing is recorded.
-        return stopped() ? Flow::End : quotaTest();
+        if (pass != Pass::Folder)
+            row.pic = entry.thumbs_url3;
+        // A lost failure row only means the item is tried again later, so
+        // the run goes on.
+        (void)ledger_.insertRecord(row);
+        ++summary_.failed;
+        observer_.entryFinished({.verdict = EntryVerdict::Failed,
+                                 .path = entry.path,
+                                 .errnoText = errnoText,
+                                 .reason = reply.reason});
+        return stopped() ? Flow::End : Flow::Next;
     }
 
     Flow recordSuccess(const ListEntry& entry, Pass pass, const std::string& isdir,
@@ -161,21 +197,20 @@ private:
         if (options_.renameMode != kRenameNone && !stopped()) {
             const std::string wanted = newNameFor(entry, options_);
             const RenameReply renamed = api_.renameItem(entry.path, wanted);
-            // The ledger must say what the service holds: a refused rename
-            // keeps the old path and no new name.
+            // The ledger must say what the service holds: a refused rename,
+            // or one whose end is unknown, keeps the old path and no new name.
             if (renamed.renamed) {
                 newName = wanted;
-                sharedPath = renamedPath(entry.path, entry.server_filename, wanted);
+                sharedPath = renamedPath(entry.path, wanted);
             }
         }
 
-        const auto pieces = splitText(reply.text, ",");
         ShareRecord row = baseRecord(entry, isdir);
         row.path = sharedPath;
         row.aftername = newName;
-        row.sharelink = pieces.empty() ? std::string() : pieces[0];
+        row.sharelink = reply.link;
         row.password = code;
-        row.sharetime = pieces.size() > 1 ? pieces[1] : std::string();
+        row.sharetime = reply.shareTime;
         if (pass != Pass::Folder) {
             row.size = entry.size;
             row.md5 = entry.md5;
@@ -187,7 +222,7 @@ private:
             return ledgerFailed(std::string(kRecordWriteFailedMessage) + sharedPath + " " +
                                 row.sharelink + " (" + written.error().message + ")");
         }
-        ++successCount_;
+        ++sharedToday_;
         ++summary_.shared;
         observer_.entryFinished({.verdict = EntryVerdict::Shared,
                                  .path = sharedPath,
@@ -205,13 +240,42 @@ private:
         return row;
     }
 
+    // The limit is the account's for the day: the shares it made today in
+    // earlier runs count too.
+    bool countTodaysShares() {
+        if (options_.dailyLimit < 1)
+            return true;
+        day_ = dayOf(clock_());
+        const Expected<std::int64_t> made = ledger_.countSharesOnDay(login_.userName, day_);
+        if (!made) {
+            ledgerFailed(std::string(kRecordReadFailedMessage) + made.error().message);
+            return false;
+        }
+        sharedToday_ = *made;
+        return true;
+    }
+
     Flow quotaTest() {
-        if (options_.dailyLimit >= 1 && successCount_ >= options_.dailyLimit) {
+        if (options_.dailyLimit < 1)
+            return Flow::Next;
+        // A run that goes past midnight counts the new day's shares, this
+        // run's among them, from the ledger.
+        if (dayOf(clock_()) != day_ && !countTodaysShares())
+            return Flow::End;
+        if (sharedToday_ >= options_.dailyLimit) {
             observer_.showMessage(kQuotaReachedMessage, MessageIcon::None, stop_);
             summary_.end = RunEnd::QuotaReached;
             return Flow::End;
         }
         return Flow::Next;
+    }
+
+    // The pause spaces the requests to the service; an entry that sent none
+    // (skipped as recorded) does not wait.
+    Flow pauseAfterRequest() {
+        if (!sentRequest_)
+            return stopped() ? Flow::End : Flow::Next;
+        return pause();
     }
 
     Flow pause() {
@@ -263,26 +327,36 @@ private:
     NetdiskApi& api_;
     LoginContext& login_;
     const ShareOptions& options_;
-    const std::string& serviceHost_;
     const PauseFunction& pause_;
+    const ClockFunction& clock_;
     RunSummary summary_;
     std::stop_token stop_;
-    int successCount_ = 0;
     int position_ = 0;
+    bool sentRequest_ = false;     // the entry in hand asked the service
+    std::string day_;              // the day the limit counts
+    std::int64_t sharedToday_ = 0; // by the account on day_, this run's shares included
 };
 
 } // namespace
 
 ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi,
-                   PauseFunction pause)
-    : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)), pause_(std::move(pause)) {
+                   PauseFunction pause, ClockFunction clock)
+    : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)), pause_(std::move(pause)),
+      clock_(std::move(clock)) {
+    if (!clock_)
+        clock_ = [] {
+            return static_cast<std::int64_t>(
+                std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+        };
 }
 
 ShareRun::~ShareRun() {
     stop();
 }
 
-Status ShareRun::start(LoginContext login, ShareOptions options, std::string serviceHost) {
+Status ShareRun::start(LoginContext login, ShareOptions options) {
     std::lock_guard lock(mutex_);
     if (run_ && !run_->finished)
         return Error{"a share run is already in progress",
@@ -302,7 +376,6 @@ Status ShareRun::start(LoginContext login, ShareOptions options, std::string ser
     run_ = std::make_unique<Run>();
     run_->login = std::move(login);
     run_->options = std::move(options);
-    run_->serviceHost = std::move(serviceHost);
     Run* run = run_.get();
     worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
     workerId_ = worker_.get_id();
@@ -313,8 +386,7 @@ void ShareRun::execute(std::stop_token stop, Run& run) {
     RunSummary summary;
     {
         std::unique_ptr<NetdiskApi> api = makeApi_(run.login, stop);
-        Runner runner(ledger_, observer_, *api, run.login, run.options, run.serviceHost, pause_,
-                      stop);
+        Runner runner(ledger_, observer_, *api, run.login, run.options, pause_, clock_, stop);
         runner.run(run.lists);
         summary = runner.summary();
         std::lock_guard lock(mutex_);

@@ -43,8 +43,9 @@ enum class MessageIcon { None, Information, Error };
 
 enum class EntryVerdict {
     Shared,  // a link was made and recorded
-    Failed,  // the service refused; a failure row was written
+    Failed,  // the service refused the item; a failure row was written
     Skipped, // the ledger already held the entry
+    Pending, // no verdict (or the run was refused): no row, the next run tries it
 };
 
 struct EntryOutcome {
@@ -53,6 +54,7 @@ struct EntryOutcome {
     std::string link;
     std::string code;
     std::string errnoText; // the service's errno of a refusal, when it gave one
+    std::string reason;    // why it failed or is pending, in the user's words
 };
 
 enum class RunEnd {
@@ -61,15 +63,19 @@ enum class RunEnd {
     Stopped,       // stop() ended it
     LedgerFailed,  // a ledger lookup or a success row failed; the run stopped there
     ListingFailed, // a folder could not be listed; nothing was shared
+    RunRefused,    // the service refused the account or the session
 };
 
 struct RunSummary {
     int shared = 0;
     int failed = 0;
     int skipped = 0;
+    int pending = 0;
     RunEnd end = RunEnd::Completed;
     // What the user was told when the run ended on a failure.
     std::string message;
+    // The errno that refused the run (RunRefused).
+    int refusedErrno = 0;
 };
 
 // Why a run did not start.
@@ -107,24 +113,28 @@ using NetdiskApiFactory =
 // first. Runs use waitFor; a test may count the pauses without waiting.
 using PauseFunction = std::function<WaitResult(std::stop_token stop, std::chrono::milliseconds)>;
 
+// The time now, in Unix seconds; the daily limit counts the shares of its
+// day. Runs use the system clock; a test may fix it.
+using ClockFunction = std::function<std::int64_t()>;
+
 class ShareRun {
 public:
-    // Without `pause` the run waits with waitFor.
+    // Without `pause` the run waits with waitFor; without `clock` it reads
+    // the system clock.
     ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi,
-             PauseFunction pause = {});
+             PauseFunction pause = {}, ClockFunction clock = {});
     ~ShareRun(); // stops a run still going
     ShareRun(const ShareRun&) = delete;
     ShareRun& operator=(const ShareRun&) = delete;
 
     // Starts a run on a worker thread and returns at once. The login and the
-    // options are copies the run keeps to itself. `serviceHost` is the host
-    // name whose presence in a reply marks a successful share. Refuses, with
-    // the message to show and a StartRefusal code, when the login has no
-    // bdstoken (every share would fail and block its item for good), when
-    // the ledger is not open (nothing would be recorded), or when the
-    // selection is neither "[]" nor a JSON array (the page could not say
-    // what is selected, and sharing nothing would look like success).
-    Status start(LoginContext login, ShareOptions options, std::string serviceHost);
+    // options are copies the run keeps to itself. Refuses, with the message
+    // to show and a StartRefusal code, when the login has no bdstoken (every
+    // share would be refused), when the ledger is not open (nothing would be
+    // recorded), or when the selection is neither "[]" nor a JSON array (the
+    // page could not say what is selected, and sharing nothing would look
+    // like success).
+    Status start(LoginContext login, ShareOptions options);
 
     // Ends the run: the pause returns, a request in flight is aborted, no
     // further entry is started, and the worker is joined. A success already
@@ -153,6 +163,7 @@ private:
     ShareObserver& observer_;
     NetdiskApiFactory makeApi_;
     PauseFunction pause_;
+    ClockFunction clock_;
     mutable std::mutex mutex_;
     std::condition_variable ended_; // signalled when a run has finished
     std::unique_ptr<Run> run_;

@@ -225,6 +225,9 @@ void CliSimTest::expectOnlyEntryLines(const std::string& out) const {
             EXPECT_EQ(f[2].find_first_not_of("-0123456789"), std::string::npos) << line;
         } else if (f[0] == "skipped" && f.size() == 2) {
             EXPECT_FALSE(f[1].empty()) << line;
+        } else if (f[0] == "pending" && f.size() == 3) {
+            EXPECT_FALSE(f[1].empty()) << line;
+            EXPECT_FALSE(f[2].empty()) << line << ": a pending item says why";
         } else {
             ADD_FAILURE() << "not an entry line on standard output: " << line;
         }

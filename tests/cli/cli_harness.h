@@ -97,8 +97,9 @@ protected:
     int simRequests(const char* endpoint) const;
 
     // Checks that every line of a share's standard output is an entry line:
-    // shared<TAB>path<TAB>link<TAB>code, failed<TAB>path<TAB>errno or
-    // skipped<TAB>path, with links on the simulator and four-character codes.
+    // shared<TAB>path<TAB>link<TAB>code, failed<TAB>path<TAB>errno,
+    // skipped<TAB>path or pending<TAB>path<TAB>reason, with links on the
+    // simulator and four-character codes.
     void expectOnlyEntryLines(const std::string& out) const;
 
 private:

@@ -260,7 +260,8 @@ TEST_F(ClientE2e, RotatedCookiesReachTheNextRequest) {
     ASSERT_TRUE(listing) << listing.error().message;
     ASSERT_EQ(listing->files.size(), 1u);
     sent.push_back(login.cookieText);
-    EXPECT_EQ(client.createShareLink("0", "ab12", listing->files[0].fs_id).errnoText, "0");
+    EXPECT_EQ(client.createShareLink("0", "ab12", listing->files[0].fs_id).outcome,
+              ShareOutcome::Shared);
     sent.push_back(login.cookieText);
     EXPECT_TRUE(client.renameItem(listing->files[0].path, "a2.txt").renamed);
     sent.push_back(login.cookieText);
@@ -378,13 +379,15 @@ TEST_F(ClientE2e, ShareBodyWithBlankPeriodAndEmptyCode) {
     LoginContext login = loggedIn();
     NetdiskClient client(connection_, login);
     const ShareReply refused = client.createShareLink(" 7", "", "893025776410239");
-    EXPECT_EQ(refused.text, kShareFailedText);
-    EXPECT_EQ(refused.errnoText, "2");
-    EXPECT_TRUE(refused.verdict);
+    EXPECT_EQ(refused.outcome, ShareOutcome::ItemRefused);
+    EXPECT_EQ(refused.errnoValue, 2);
+    EXPECT_EQ(refused.link, "");
 
     const ShareReply shared = client.createShareLink(" 7", "ab12", "893025776410239");
-    EXPECT_EQ(shared.errnoText, "0");
-    EXPECT_EQ(shared.text.rfind(sim_->origin() + "/s/1", 0), 0u) << shared.text;
+    EXPECT_EQ(shared.outcome, ShareOutcome::Shared);
+    EXPECT_EQ(shared.errnoValue, 0);
+    EXPECT_EQ(shared.link.rfind(sim_->origin() + "/s/1", 0), 0u) << shared.link;
+    EXPECT_FALSE(shared.shareTime.empty());
 
     const auto shares = requestsTo(logged(), "/share/set");
     ASSERT_EQ(shares.size(), 2u);
@@ -422,7 +425,7 @@ TEST_F(ClientE2e, RenameBodiesOfAwkwardNames) {
     for (const auto& step : steps) {
         SCOPED_TRACE(step.newName);
         const RenameReply reply = client.renameItem(step.path, step.newName);
-        EXPECT_TRUE(reply.renamed) << reply.errnoText;
+        EXPECT_TRUE(reply.renamed) << reply.errnoValue.value_or(9999);
         const auto renames = requestsTo(logged(), "/api/filemanager");
         ASSERT_FALSE(renames.empty());
         EXPECT_EQ(renames.back().target, renameTarget());
@@ -441,7 +444,7 @@ TEST_F(ClientE2e, RefusedRenameIsReported) {
     NetdiskClient client(connection_, login);
     const RenameReply reply = client.renameItem("/A/a1.txt", "a2.txt");
     EXPECT_FALSE(reply.renamed);
-    EXPECT_EQ(reply.errnoText, "12");
+    EXPECT_EQ(reply.errnoValue, 12);
     EXPECT_TRUE(readSimTree(*sim_).contains("/A/a1.txt"));
 }
 

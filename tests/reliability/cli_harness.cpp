@@ -217,6 +217,8 @@ std::vector<OutputLine> parseShareOutput(const std::string& out) {
             parsed.code = fields[3];
         } else if (parsed.kind == "failed" && fields.size() > 2) {
             parsed.errnoText = fields[2];
+        } else if (parsed.kind == "pending" && fields.size() > 2) {
+            parsed.reason = fields[2];
         }
         lines.push_back(std::move(parsed));
     }
@@ -522,6 +524,8 @@ ExpectedRun expectFolderRun(const std::vector<ListedMember>& listing, int shareT
     ExpectedRun run;
     const auto pass = [&](SharePass kind) {
         for (const ListedMember& entry : listing) {
+            if (!run.refusedBy.empty())
+                return;
             if (entry.isdir != (kind == SharePass::File ? "0" : "1"))
                 continue;
             const bool recorded =
@@ -555,8 +559,12 @@ ExpectedRun expectFolderRun(const std::vector<ListedMember>& listing, int shareT
                 run.lines.push_back(
                     {.kind = "failed", .path = entry.path, .errnoText = answer.errnoText});
                 break;
+            case AttemptOutcome::RunRefused:
+                run.lines.push_back({.kind = "pending", .path = entry.path});
+                run.refusedBy = answer.errnoText;
+                return;
             case AttemptOutcome::NoVerdict:
-                run.lines.push_back({.kind = "failed", .path = entry.path});
+                run.lines.push_back({.kind = "pending", .path = entry.path});
                 continue;
             }
             md5s.insert(row.md5);

@@ -69,11 +69,12 @@ std::string describe(const CliResult& result);
 
 // One line of `vantorel-cli share`'s standard output.
 struct OutputLine {
-    std::string kind; // shared, failed or skipped
+    std::string kind; // shared, failed, skipped or pending
     std::string path;
     std::string link;      // shared
     std::string code;      // shared
     std::string errnoText; // failed
+    std::string reason;    // pending
 };
 std::vector<OutputLine> parseShareOutput(const std::string& out);
 
@@ -154,8 +155,10 @@ int shareCount(const SimState& state, const std::string& fsId);
 // What the service answered to one share request of a run, counted from 0 in
 // the order the run sends them.
 struct AttemptOutcome {
-    enum Kind { Shared, Refused, NoVerdict } kind = Shared;
-    std::string errnoText; // Refused: the errno the service gave
+    // Refused: the item; RunRefused: the account or session, which ends the
+    // run with the item pending.
+    enum Kind { Shared, Refused, RunRefused, NoVerdict } kind = Shared;
+    std::string errnoText; // Refused, RunRefused: the errno the service gave
     bool renamed = true;   // Shared with a rename mode: whether the rename went through
 };
 using OutcomeFn = std::function<AttemptOutcome(int attempt)>;
@@ -164,6 +167,9 @@ struct ExpectedRun {
     std::vector<OutputLine> lines;
     std::vector<LedgerRow> rows; // the rows this run adds, in order
     int attempts = 0;            // share requests sent
+    // The errno that refused the run, which then ended; empty when it ran
+    // to its end.
+    std::string refusedBy;
 };
 
 // What a folder run over `listing` (one level: share types 1, 2 or 3) must

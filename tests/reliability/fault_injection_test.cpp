@@ -95,6 +95,9 @@ AttemptOutcome shared() {
 AttemptOutcome refused(std::string errnoText) {
     return {.kind = AttemptOutcome::Refused, .errnoText = std::move(errnoText)};
 }
+AttemptOutcome runRefused(std::string errnoText) {
+    return {.kind = AttemptOutcome::RunRefused, .errnoText = std::move(errnoText)};
+}
 AttemptOutcome noVerdict() {
     return {.kind = AttemptOutcome::NoVerdict};
 }
@@ -116,7 +119,9 @@ struct ShareFault {
 
 class ShareFaultTest : public ::testing::TestWithParam<ShareFault> {};
 
-TEST_P(ShareFaultTest, RunEndsNormallyWithOneRowPerVerdict) {
+// Refusals of the item and replies without a verdict leave the run going;
+// a refusal of the account or the session ends it, with the item pending.
+TEST_P(ShareFaultTest, OneRowPerVerdictAndARefusedRunEnds) {
     const ShareFault& fault = GetParam();
     TempDir data;
     writeFile(data.file("tree.json"), faultTree());
@@ -141,9 +146,6 @@ TEST_P(ShareFaultTest, RunEndsNormallyWithOneRowPerVerdict) {
     std::vector<std::string> options = {"--set", "ShareType=1"};
     options.insert(options.end(), fault.cliOptions.begin(), fault.cliOptions.end());
     const CliResult result = runCli(shareArgs(data, sim, kFolder, options));
-    ASSERT_EQ(result.exitCode, 0) << describe(result);
-    EXPECT_NE(result.err.find("分享完成!"), std::string::npos) << result.err;
-
     const SimState state = fetchSimState(sim);
     ASSERT_EQ(state.faultsApplied.size(), fault.items.size());
     for (std::int64_t applied : state.faultsApplied)
@@ -157,6 +159,15 @@ TEST_P(ShareFaultTest, RunEndsNormallyWithOneRowPerVerdict) {
         return shared();
     };
     const ExpectedRun expected = expectFolderRun(listing, 2, outcome, state);
+    if (expected.refusedBy.empty()) {
+        ASSERT_EQ(result.exitCode, 0) << describe(result);
+        EXPECT_NE(result.err.find("分享完成!"), std::string::npos) << result.err;
+    } else {
+        ASSERT_EQ(result.exitCode, expected.refusedBy == "-6" ? 4 : 6) << describe(result);
+        EXPECT_EQ(result.err.find("分享完成!"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("(errno " + expected.refusedBy + ")"), std::string::npos)
+            << result.err;
+    }
     expectRunAsPrescribed(result, expected, data.file("linkledger.db"));
 }
 
@@ -177,11 +188,15 @@ INSTANTIATE_TEST_SUITE_P(
                    noVerdict(),
                    {"--timeout", "2"},
                    {1}},
-        ShareFault{"ErrnoMinus6", errnoRule(-6), refused("-6")},
-        ShareFault{"Errno2", errnoRule(2), refused("2")},
-        ShareFault{"Errno110", errnoRule(110), refused("110")},
+        // A refused run sends nothing more, so one item is hit.
+        ShareFault{"ErrnoMinus6", errnoRule(-6), runRefused("-6"), {}, {1}},
+        // errno 2 after a success is the service's throttle; before any, it
+        // refuses the item.
+        ShareFault{"Errno2AfterASuccess", errnoRule(2), runRefused("2"), {}, {1}},
+        ShareFault{"Errno2BeforeAnySuccess", errnoRule(2), refused("2"), {}, {0}},
+        ShareFault{"Errno110", errnoRule(110), runRefused("110"), {}, {1}},
         ShareFault{"Errno115", errnoRule(115), refused("115")},
-        ShareFault{"ErrnoMinus62", errnoRule(-62), refused("-62")},
+        ShareFault{"ErrnoMinus62", errnoRule(-62), runRefused("-62"), {}, {1}},
         // The third reply deletes the login cookie: that share stands, every
         // later request goes out without the login and is refused.
         ShareFault{"LoginCookieDeletedMidway",
@@ -191,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {2},
                    1,
                    [](int) {
-                       return refused("-6");
+                       return runRefused("-6");
                    }}),
     CaseName{});
 

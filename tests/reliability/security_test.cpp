@@ -259,7 +259,7 @@ TEST(ScriptReplies, ShareReplyThatIsScriptIsNoVerdict) {
     TempDir data;
     const CliResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
-    EXPECT_EQ(result.out, "failed\t/evil.txt\t\n");
+    EXPECT_EQ(result.out, "pending\t/evil.txt\t服务的回答不是 JSON\n");
     EXPECT_EQ(service.shareRequests(), 1);
     EXPECT_TRUE(readLedger(data.file("linkledger.db")).rows.empty());
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
+#include <vector>
 
 using namespace vantorel;
 
@@ -46,7 +48,9 @@ TEST(PathExtension, FollowsTheDotAndSeparatorRules) {
         {"/movies/movie.mp4", ".mp4"},
         {"/docs", ""},
         {"/a b/clip", ""},
-        {"/album.2021/clip", ".2021/clip"},
+        // A folder's dot is not its file's extension.
+        {"/album.2021/clip", ""},
+        {"album.2021/clip.mp4", ".mp4"},
         {"/x/report.2 final", ""},
         {"/x/a.tar.gz", ".gz"},
         {"C:\\dir.d\\file", ""},
@@ -91,10 +95,78 @@ TEST(NewName, RandomKeepsTheExtension) {
     EXPECT_TRUE(std::all_of(movie.begin() + 8, movie.begin() + 16, ::islower));
     EXPECT_EQ(movie.substr(16), ".mp4");
     EXPECT_EQ(newNameFor({.server_filename = "docs", .path = "/docs"}, rule).size(), 16u);
+    // The extension comes from the item's own name, never across a "/".
+    const std::string clip =
+        newNameFor({.server_filename = "clip", .path = "/album.2021/clip"}, rule);
+    EXPECT_EQ(clip.size(), 16u) << clip;
+    EXPECT_EQ(clip.find('/'), std::string::npos) << clip;
 }
 
-TEST(RenamedPath, ReplacesEveryOccurrence) {
-    EXPECT_EQ(renamedPath("/x/x", "x", "y"), "/y/y");
-    EXPECT_EQ(renamedPath("/a/b.txt", "b.txt", "c.txt"), "/a/c.txt");
-    EXPECT_EQ(renamedPath("/a/b.txt", "", "c"), "/a/b.txt");
+// Only the item itself is renamed: a folder above it with the same name
+// keeps its name in the recorded path.
+TEST(RenamedPath, ReplacesTheLastComponentOnly) {
+    EXPECT_EQ(renamedPath("/x/x", "px"), "/x/px");
+    EXPECT_EQ(renamedPath("/a/b.txt", "c.txt"), "/a/c.txt");
+    EXPECT_EQ(renamedPath("/song.mp3", "新_song.mp3"), "/新_song.mp3");
+    EXPECT_EQ(renamedPath("/a b/it's (1).txt", "x"), "/a b/x");
+    EXPECT_EQ(renamedPath("loose", "x"), "x");
+}
+
+// ---------------------------------------------------------------------------
+// The codes are drawn from the system's random source: every letter and digit
+// equally likely at every position, and no more repeats than chance gives.
+
+namespace {
+
+// Pearson's statistic of `counts` against a uniform spread of `total`.
+double chiSquare(const std::vector<int>& counts, int total) {
+    const double expected = static_cast<double>(total) / static_cast<double>(counts.size());
+    double sum = 0;
+    for (int c : counts)
+        sum += (c - expected) * (c - expected) / expected;
+    return sum;
+}
+
+} // namespace
+
+TEST(ExtractionCode, EveryPositionIsUniform) {
+    constexpr int kCodes = 10000;
+    std::vector<std::vector<int>> counts = {std::vector<int>(26), std::vector<int>(26),
+                                            std::vector<int>(10), std::vector<int>(10)};
+    for (int i = 0; i < kCodes; ++i) {
+        const std::string code = makeExtractionCode("");
+        ASSERT_EQ(code.size(), 4u);
+        for (int p = 0; p < 4; ++p) {
+            const int value = p < 2 ? code[p] - 'a' : code[p] - '0';
+            ASSERT_GE(value, 0) << code;
+            ASSERT_LT(value, static_cast<int>(counts[p].size())) << code;
+            ++counts[p][value];
+        }
+    }
+    // Bounds at p = 1e-6 (25 and 9 degrees of freedom): a fair source fails
+    // one run in a million; a biased or clock-driven one fails every time.
+    for (int p = 0; p < 4; ++p) {
+        const double bound = p < 2 ? 74.5 : 46.0;
+        EXPECT_LT(chiSquare(counts[p], kCodes), bound) << "position " << p;
+    }
+}
+
+TEST(ExtractionCode, RepeatsNoMoreThanChanceAllows) {
+    // 100 runs of 100 codes from 26 x 26 x 10 x 10 = 67,600: about 0.073
+    // repeated pairs a run, 7.3 in all; more than 25 has a chance below 1e-7.
+    int repeatedPairs = 0;
+    for (int run = 0; run < 100; ++run) {
+        std::map<std::string, int> seen;
+        for (int i = 0; i < 100; ++i)
+            repeatedPairs += seen[makeExtractionCode("")]++;
+    }
+    EXPECT_LE(repeatedPairs, 25);
+}
+
+TEST(RandomText, WholeRangesAndSingleValues) {
+    EXPECT_EQ(randomInRange(5, 5), 5u);
+    std::set<unsigned> seen;
+    for (int i = 0; i < 200; ++i)
+        seen.insert(randomInRange(0, 0xFFFFFFFFu) >> 28);
+    EXPECT_GT(seen.size(), 8u) << "the top bits of a full-range draw vary";
 }

@@ -20,9 +20,10 @@ class AlwaysShares final : public NetdiskApi {
 public:
     Expected<Listing> fetchListing(std::string_view) override { return Listing{}; }
     ShareReply createShareLink(std::string_view, std::string_view, std::string_view fsId) override {
-        return {.text = "https://svc.test/s/1" + std::string(fsId) + ",2021-05-27 15:17:58",
-                .errnoText = "0",
-                .verdict = true};
+        return {.outcome = ShareOutcome::Shared,
+                .link = "https://svc.test/s/1" + std::string(fsId),
+                .shareTime = "2021-05-27 15:17:58",
+                .errnoValue = 0};
     }
     RenameReply renameItem(std::string_view, std::string_view) override { return {}; }
 };
@@ -62,7 +63,7 @@ TEST(ShareRunStop, ReachesTheRunWhileAnotherThreadWaitsForIt) {
                           R"({"fs_id":2,"server_filename":"b","path":"/b","isdir":0}])";
     ShareOptions options;
     options.intervalSeconds = 30; // far beyond the guard below
-    ASSERT_TRUE(run.start(login, options, "svc.test"));
+    ASSERT_TRUE(run.start(login, options));
     ASSERT_TRUE(observer.waitForEntries(1));
 
     auto waited = std::async(std::launch::async, [&run] { run.wait(); });
