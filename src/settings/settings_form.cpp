@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "settings/ini_file.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vantorel {
@@ -211,9 +212,24 @@ Status setSettingsKey(const std::filesystem::path& file, std::string_view key,
     return doc->save(file);
 }
 
-Expected<ShareOptions> collectShareOptions(const SettingsForm& form) {
-    if (utf8ToGbk(form.password).size() > kMaxCodeBytes)
+Status checkExtractionCode(std::string_view code) {
+    if (code.empty())
+        return {};
+    // The service refuses anything else (errno 2), and a code every share
+    // would refuse only shows itself as a run of failures.
+    if (utf8ToGbk(code).size() > kMaxCodeBytes)
         return Error{std::string(kCodeTooLongMessage)};
+    const bool letterOrDigit = std::all_of(code.begin(), code.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+    if (code.size() != kMaxCodeBytes || !letterOrDigit)
+        return Error{std::string(kCodeFormMessage)};
+    return {};
+}
+
+Expected<ShareOptions> collectShareOptions(const SettingsForm& form) {
+    if (Status code = checkExtractionCode(form.password); !code)
+        return code.error();
 
     ShareOptions options;
     const bool shareTypeKnown =

@@ -98,11 +98,14 @@ Status applySettingOverride(SettingsForm& form, std::string_view assignment);
 Status setSettingsKey(const std::filesystem::path& file, std::string_view key,
                       std::string_view value);
 
-// The options of a run from the form. Fails with kCodeTooLongMessage when the
-// extraction code takes more than four bytes in GBK (four ASCII or two Chinese
-// characters pass). Integers are read as leading decimal integers after
-// full-width folding; an interval of 0 becomes 3 seconds. Rename mode: encrypt
-// (1), else keyword replacement (2), else none (0); then prefix (3), suffix (4),
+// Whether the service would take `code` as a fixed extraction code: empty (a
+// random code per share) or exactly four ASCII letters or digits. A longer
+// one fails with kCodeTooLongMessage, any other with kCodeFormMessage.
+Status checkExtractionCode(std::string_view code);
+
+// The options of a run from the form. Fails as checkExtractionCode does. Integers are read as
+// leading decimal integers after full-width folding; an interval of 0 becomes 3 seconds. Rename
+// mode: encrypt (1), else keyword replacement (2), else none (0); then prefix (3), suffix (4),
 // prefix and suffix (5) override it. The texts of a mode are taken only when
 // that mode was chosen; the others stay empty. A list position outside its
 // list counts as the first item.

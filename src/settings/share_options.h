@@ -26,7 +26,7 @@ inline constexpr int kDefaultIntervalSeconds = 3;
 struct ShareOptions {
     int shareType = 1;    // 1..5, item of kShareTypeItems counted from 1
     int dailyLimit = 0;   // successful shares after which the run ends; <= 0: no limit
-    std::string password; // fixed extraction code, at most 4 GBK bytes; empty: random
+    std::string password; // fixed extraction code, 4 ASCII letters or digits; empty: random
     int intervalSeconds = kDefaultIntervalSeconds; // pause after each item
     std::string period = "0"; // validity sent with each share: "0", "30", " 7" or "1"
     int renameMode = kRenameNone;
@@ -57,8 +57,11 @@ inline constexpr std::array<std::string_view, 4> kPeriodItems = {
 };
 inline constexpr std::array<std::string_view, 4> kPeriodValues = {"0", "30", " 7", "1"};
 
-// The message shown when the fixed extraction code is too long.
+// The messages for a fixed extraction code the service would refuse: one
+// longer than four bytes (in GBK, as the code was always measured), and one
+// that is not four ASCII letters or digits.
 inline constexpr std::string_view kCodeTooLongMessage = "提取密码,不能大于4位";
+inline constexpr std::string_view kCodeFormMessage = "提取密码必须是4位数字和字母组合";
 inline constexpr std::size_t kMaxCodeBytes = 4;
 
 } // namespace vantorel

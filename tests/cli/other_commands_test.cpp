@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "2",
                 {"ShareTimeLong=2", "  period:      \" 7\"  七天 有效"}},
         SetCase{"fixed_code", "password", "ab12", {"password=ab12", "  code:        ab12"}},
-        SetCase{
-            "two_chinese_characters", "password", "密码", {"password=密码", "  code:        密码"}},
+        SetCase{"fixed_code_upper_case", "password", "AB12", {"password=AB12"}},
+        SetCase{"random_code", "password", "", {"password=", "  code:        (random per share)"}},
         SetCase{"prefix_box", "befor", "1", {"befor=1", "  rename mode: 3"}},
         SetCase{"share_type", "ShareType", "4", {"ShareType=4"}}),
     CaseName());
@@ -119,16 +119,20 @@ TEST_P(SettingsSetRefused, ExitsWith2AndLeavesTheFileAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     SettingsCommand, SettingsSetRefused,
-    ::testing::Values(BadSetCase{"unknown_key", {"Bogus", "1"}, "unknown settings key"},
-                      BadSetCase{"list_position", {"ShareTimeLong", "4"}, "ShareTimeLong"},
-                      BadSetCase{"check_box", {"isPassWord", "true"}, "isPassWord"},
-                      BadSetCase{"line_break", {"BeforZhui", "a\nb"}, "line break"},
-                      // A code that every share would refuse is not stored either.
-                      BadSetCase{"code_of_five", {"password", "abcde"}, "提取密码,不能大于4位"},
-                      BadSetCase{
-                          "code_of_three_chinese", {"password", "三个字"}, "提取密码,不能大于4位"},
-                      BadSetCase{"value_missing", {"time"}, "VALUE"},
-                      BadSetCase{"extra_argument", {"time", "1", "2"}, "2"}),
+    ::testing::Values(
+        BadSetCase{"unknown_key", {"Bogus", "1"}, "unknown settings key"},
+        BadSetCase{"list_position", {"ShareTimeLong", "4"}, "ShareTimeLong"},
+        BadSetCase{"check_box", {"isPassWord", "true"}, "isPassWord"},
+        BadSetCase{"line_break", {"BeforZhui", "a\nb"}, "line break"},
+        // A code that every share would refuse is not stored either.
+        BadSetCase{"code_of_five", {"password", "abcde"}, "提取密码,不能大于4位"},
+        BadSetCase{"code_of_three_chinese", {"password", "三个字"}, "提取密码,不能大于4位"},
+        // The service takes four letters or digits and nothing else.
+        BadSetCase{"code_of_two_chinese", {"password", "提取"}, "提取密码必须是4位数字和字母组合"},
+        BadSetCase{"code_of_two", {"password", "ab"}, "提取密码必须是4位数字和字母组合"},
+        BadSetCase{"code_with_a_sign", {"password", "ab!1"}, "提取密码必须是4位数字和字母组合"},
+        BadSetCase{"value_missing", {"time"}, "VALUE"},
+        BadSetCase{"extra_argument", {"time", "1", "2"}, "2"}),
     CaseName());
 
 TEST_F(SettingsCommand, ShowOfAStoredCodeTooLongSaysSo) {

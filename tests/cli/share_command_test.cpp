@@ -7,6 +7,7 @@
 #include "share/share_run.h"
 #include "sim_client.h"
 #include "sim_request_log.h"
+#include "sim_state.h"
 #include "sim_tree_json.h"
 
 #include <algorithm>
@@ -28,6 +29,7 @@ namespace {
 using vantorel::test::PrintTo;
 
 constexpr std::string_view kCodeTooLong = "提取密码,不能大于4位";
+constexpr std::string_view kCodeForm = "提取密码必须是4位数字和字母组合";
 
 std::string lastLine(const std::string& text) {
     const auto all = lines(text);
@@ -224,6 +226,73 @@ INSTANTIATE_TEST_SUITE_P(
                     "pending\t/A/B\t服务确认了分享, 却没有给出链接",
                     "2 shared, 0 failed, 0 skipped, 1 pending", false, "shared\t/A/B\t"}),
     CaseName());
+
+// A refusal of the account or the session stops the run at once: the item
+// gets no row and is shared by the next run, with the others left.
+struct RunRefusalCase {
+    const char* name;
+    int errnoValue;
+    int exitCode;
+    const char* message; // part of what standard error says
+};
+
+class RunRefusal : public CliSimTest, public ::testing::WithParamInterface<RunRefusalCase> {};
+
+TEST_P(RunRefusal, StopsWithTheItemPendingAndSaysWhatToDo) {
+    const RunRefusalCase& c = GetParam();
+    ASSERT_TRUE(
+        startSim({"--fault", "share:errno=" + std::to_string(c.errnoValue) + ",after=1,times=1"}));
+    const ProcessResult r = share({"--path", "/A"});
+    ASSERT_EQ(r.exitCode, c.exitCode) << describe(r);
+    expectOnlyEntryLines(r.out);
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0].rfind("shared\t/A/a1.txt\t", 0), 0u);
+    EXPECT_EQ(out[1].rfind("pending\t/A/B\t", 0), 0u) << out[1];
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(errno " + std::to_string(c.errnoValue) + ")"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(kRunCompletedMessage), std::string::npos) << r.err;
+    EXPECT_EQ(simRequests("share"), 2);
+    EXPECT_EQ(paths(ledgerRows(dataDir())), (Strings{"/A/a1.txt"}));
+
+    const ProcessResult again = share({"--path", "/A"});
+    ASSERT_EQ(again.exitCode, 0) << describe(again);
+    EXPECT_EQ(column(again.out, 0), (Strings{"skipped", "shared", "shared"}));
+    EXPECT_EQ(paths(ledgerRows(dataDir())), (Strings{"/A/a1.txt", "/A/B", "/A/C"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareCommand, RunRefusal,
+    ::testing::Values(RunRefusalCase{"LoginExpired", -6, 4, "登录已失效"},
+                      RunRefusalCase{"ShareCountOverLimit", 110, 6, "今日分享次数已超过限制"},
+                      RunRefusalCase{"ThrottledAfterASuccess", 2, 6, "分享过于频繁"},
+                      RunRefusalCase{"VerificationCode", -62, 6, "需要输入验证码"},
+                      RunRefusalCase{"AccountRestricted", 9200, 6, "账号受限"}),
+    CaseName());
+
+// The day's limit counts the account's shares of the day, whichever run
+// made them.
+TEST_F(ShareCommand, TheDailyLimitHoldsAcrossRunsOfOneDay) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const std::string tree = tempFile("tree.json");
+    writeFile(tree, bigFolderTree("d", 6));
+    ASSERT_TRUE(startSim({"--tree", tree}));
+    ASSERT_TRUE(simControl(sim(), "/__sim/config", "{\"fixed_time\":" + std::to_string(now) + "}"));
+    const ProcessResult first = share({"--path", "/d", "--set", "ShareNumber=2"});
+    EXPECT_EQ(first.exitCode, 3) << describe(first);
+    EXPECT_EQ(column(first.out, 0), (Strings{"shared", "shared"}));
+    for (int run = 0; run < 2; ++run) {
+        const ProcessResult again = share({"--path", "/d", "--set", "ShareNumber=2"});
+        EXPECT_EQ(again.exitCode, 3) << describe(again);
+        EXPECT_EQ(again.out, "");
+        EXPECT_NE(again.err.find(kQuotaReachedMessage), std::string::npos) << again.err;
+    }
+    EXPECT_EQ(simRequests("share"), 2);
+    EXPECT_EQ(ledgerRows(dataDir()).size(), 2u);
+}
 
 // --- the login ----------------------------------------------------------------
 
@@ -645,6 +714,11 @@ INSTANTIATE_TEST_SUITE_P(
                        std::string(kCodeTooLong)},
         BadSettingCase{
             "stored_code_too_long", {}, "[set]\npassword=abcdef\n", std::string(kCodeTooLong)},
+        BadSettingCase{"two_letter_code", {"--set", "password=ab"}, "", std::string(kCodeForm)},
+        BadSettingCase{
+            "two_chinese_characters", {"--set", "password=提取"}, "", std::string(kCodeForm)},
+        BadSettingCase{
+            "stored_code_with_a_sign", {}, "[set]\npassword=a-12\n", std::string(kCodeForm)},
         BadSettingCase{"no_equals_sign", {"--set", "password"}, "", "KEY=VALUE"},
         BadSettingCase{"check_box_not_0_or_1", {"--set", "isPassWord=yes"}, "", "isPassWord"},
         BadSettingCase{"list_position_out_of_range", {"--set", "ShareType=9"}, "", "ShareType"}),

@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                  options([](ShareOptions& o) { o.shareType = 5; })},
         FileCase{"ShareTypeSeven", "[set]\nShareType=7\n", ShareOptions{}},
         FileCase{"ShareTypeNegative", "[set]\nShareType=-1\n", ShareOptions{}},
-        FileCase{"PasswordTwoChinese", "[set]\npassword=中文\n",
-                 options([](ShareOptions& o) { o.password = "中文"; })},
+        FileCase{"PasswordUpperCase", "[set]\npassword=AB9z\n",
+                 options([](ShareOptions& o) { o.password = "AB9z"; })},
         FileCase{"PasswordFourAscii", "[set]\npassword=ab12\n",
                  options([](ShareOptions& o) { o.password = "ab12"; })},
         FileCase{"CheckNeedsExactOne", "[set]\nisPassWord=true\nKeyWord= 1x\n", ShareOptions{}},
@@ -140,17 +140,42 @@ TEST_F(SettingsFile, LoadRulesOfTheRadioAndTheLists) {
     EXPECT_EQ(load("[set]\nAfterContents=*.mp4|*.mkv\n").customSuffixText, "*.mp4|*.mkv");
 }
 
-TEST_F(SettingsFile, FiveByteCodeFailsWithItsMessage) {
-    for (const char* code : {"abcde", "中文字", "中abc"}) {
+// A code is empty or four ASCII letters or digits; the service refuses
+// anything else, so the settings do too.
+TEST_F(SettingsFile, CodesTheServiceWouldRefuseFailWithTheirMessage) {
+    const struct {
+        const char* code;
+        const char* message; // empty when accepted
+    } cases[] = {
+        {"", ""},
+        {"ab12", ""},
+        {"AB12", ""},
+        {"0000", ""},
+        {"zZ9a", ""},
+        {"abcde", "提取密码,不能大于4位"},
+        {"中文字", "提取密码,不能大于4位"},
+        {"中abc", "提取密码,不能大于4位"},
+        {"中ab", "提取密码必须是4位数字和字母组合"},
+        {"提取", "提取密码必须是4位数字和字母组合"},
+        {"ab", "提取密码必须是4位数字和字母组合"},
+        {"abc", "提取密码必须是4位数字和字母组合"},
+        {"ab!1", "提取密码必须是4位数字和字母组合"},
+        {"ab 1", "提取密码必须是4位数字和字母组合"},
+        {"ａｂ12", "提取密码,不能大于4位"}, // full-width letters are two bytes each
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
         SettingsForm form;
-        form.password = code;
+        form.password = c.code;
         const auto collected = collectShareOptions(form);
-        ASSERT_FALSE(collected) << code;
-        EXPECT_EQ(collected.error().message, "提取密码,不能大于4位");
+        const Status checked = checkExtractionCode(c.code);
+        EXPECT_EQ(collected.hasValue(), std::string(c.message).empty());
+        EXPECT_EQ(checked.hasValue(), std::string(c.message).empty());
+        if (!collected) {
+            EXPECT_EQ(collected.error().message, c.message);
+            EXPECT_EQ(checked.error().message, c.message);
+        }
     }
-    SettingsForm form;
-    form.password = "中ab";
-    EXPECT_TRUE(collectShareOptions(form));
 }
 
 TEST_F(SettingsFile, KeywordThenNoRenameBoxGivesModeZero) {

@@ -1233,3 +1233,297 @@ TEST_F(ShareE2e, FailedSuccessRowStopsTheRunWithTheLink) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// What the service's refusals mean: the item, or the whole run
+
+namespace {
+
+constexpr long long kFirstBigId = 700000000000000LL;
+
+struct ClassCase {
+    const char* name;
+    int errnoValue;
+    int hitAt;         // the share (counted from 0) the service refuses
+    const char* ended; // the message a refused run ends with; empty: the item alone
+};
+
+class RefusalClasses : public ShareE2e, public ::testing::WithParamInterface<ClassCase> {};
+
+} // namespace
+
+TEST_P(RefusalClasses, AFailureRowOrAStopWithTheItemPending) {
+    const ClassCase& c = GetParam();
+    startSimWithTree(bigFolderTree("r", 6));
+    ASSERT_TRUE(vantorel::test::simControl(*sim_, "/__sim/fault",
+                                           R"({"endpoint":"share","kind":"errno","value":)" +
+                                               std::to_string(c.errnoValue) + R"(,"fs_id":)" +
+                                               std::to_string(kFirstBigId + c.hitAt) + "}"));
+    const RunSummary first = runFolder("%2Fr", quickOptions(2));
+    const std::string refusedId = std::to_string(kFirstBigId + c.hitAt);
+
+    const bool runRefused = std::string(c.ended).size() > 0;
+    if (runRefused) {
+        // Nothing after the refusal is asked; the refused item has no row.
+        EXPECT_EQ(first.end, RunEnd::RunRefused);
+        EXPECT_EQ(first.message, c.ended);
+        EXPECT_EQ(first.refusedErrno, c.errnoValue);
+        EXPECT_EQ(first.shared, c.hitAt);
+        EXPECT_EQ(first.pending, 1);
+        EXPECT_EQ(sharedFids().size(), static_cast<std::size_t>(c.hitAt + 1));
+        EXPECT_EQ(rows().size(), static_cast<std::size_t>(c.hitAt));
+        ASSERT_EQ(observer_.messages().size(), 1u);
+        EXPECT_EQ(observer_.messages()[0].text, c.ended);
+        EXPECT_EQ(observer_.messages()[0].icon, MessageIcon::Error);
+    } else {
+        EXPECT_EQ(first.end, RunEnd::Completed);
+        EXPECT_EQ(first.shared, 5);
+        EXPECT_EQ(first.failed, 1);
+        const auto records = rows();
+        ASSERT_EQ(records.size(), 6u);
+        EXPECT_EQ(records[static_cast<std::size_t>(c.hitAt)].sharelink, "分享失败");
+        EXPECT_EQ(records[static_cast<std::size_t>(c.hitAt)].fid, refusedId);
+    }
+
+    // The next run, the service willing again: what was left is shared,
+    // what was recorded is skipped.
+    ASSERT_TRUE(vantorel::test::simControl(*sim_, "/__sim/faults/clear"));
+    const std::size_t before = sharedFids().size();
+    observer_.clear();
+    const RunSummary second = runFolder("%2Fr", quickOptions(2));
+    EXPECT_EQ(second.end, RunEnd::Completed);
+    const Strings all = sharedFids();
+    const Strings again(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    Strings expected;
+    if (runRefused) {
+        for (int i = c.hitAt; i < 6; ++i)
+            expected.push_back(std::to_string(kFirstBigId + i));
+    } else {
+        expected.push_back(refusedId); // a failed file has no MD5 in its row
+    }
+    EXPECT_EQ(again, expected);
+    EXPECT_EQ(shareCounts(state()).size(), 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Share, RefusalClasses,
+    ::testing::Values(
+        ClassCase{"MayNotBeShared", 115, 1, ""}, ClassCase{"SensitiveName", 108, 1, ""},
+        ClassCase{"Virus", -70, 1, ""}, ClassCase{"Gone", -9, 1, ""},
+        ClassCase{"UnknownErrno", 31066, 1, ""}, ClassCase{"Errno2BeforeAnySuccess", 2, 0, ""},
+        ClassCase{"Errno2AfterASuccess", 2, 2,
+                  "分享已停止: 分享过于频繁 (errno 2)。请过一段时间再继续分享"},
+        ClassCase{"LoginExpired", -6, 2,
+                  "分享已停止: 登录已失效 (errno -6)。请在浏览器中重新登录百度网盘后再分享"},
+        ClassCase{"ShareCountOverLimit", 110, 3,
+                  "分享已停止: 今日分享次数已超过限制 (errno 110)。请明天再继续分享"},
+        ClassCase{"TooFrequent", 31034, 1,
+                  "分享已停止: 分享过于频繁 (errno 31034)。请过一段时间再继续分享"},
+        ClassCase{
+            "VerificationCode", -62, 0,
+            "分享已停止: 需要输入验证码 (errno -62)。请在浏览器中打开百度网盘完成验证后再分享"},
+        ClassCase{
+            "VerificationCodeToo", -19, 1,
+            "分享已停止: 需要输入验证码 (errno -19)。请在浏览器中打开百度网盘完成验证后再分享"},
+        ClassCase{"SecurityCheck", 132, 1,
+                  "分享已停止: 需要安全验证 (errno 132)。请在浏览器中打开百度网盘完成验证后再分享"},
+        ClassCase{"AccountRestricted", 9013, 1,
+                  "分享已停止: 账号受限 (errno 9013)。请在浏览器中查看账号状态"},
+        ClassCase{"AccountRestrictedRange", 9100, 1,
+                  "分享已停止: 账号受限 (errno 9100)。请在浏览器中查看账号状态"},
+        ClassCase{"AccountRestrictedRangeEnd", 9500, 1,
+                  "分享已停止: 账号受限 (errno 9500)。请在浏览器中查看账号状态"},
+        ClassCase{
+            "LinkCapReached", -10, 1,
+            "分享已停止: 分享链接数量已达上限 (errno -10)。请在浏览器中取消一些分享后再分享"}),
+    CaseName{});
+
+// The service said yes without a link: the share may exist, so the item is
+// neither recorded nor refused; the observer is told, and the next run
+// tries it.
+TEST_F(ShareE2e, YesWithoutALinkLeavesTheItemPendingAndSaysSo) {
+    startSimWithTree(bigFolderTree("r", 3), {"--fault", "share:no_link,times=1"});
+    const RunSummary first = runFolder("%2Fr", quickOptions(2));
+    EXPECT_EQ(first.end, RunEnd::Completed);
+    EXPECT_EQ(first.shared, 2);
+    EXPECT_EQ(first.pending, 1);
+    EXPECT_EQ(rows().size(), 2u);
+    const auto entries = observer_.entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].verdict, EntryVerdict::Pending);
+    EXPECT_EQ(entries[0].reason, "服务确认了分享, 却没有给出链接");
+    const RunSummary second = runFolder("%2Fr", quickOptions(2));
+    EXPECT_EQ(second.shared, 1);
+    EXPECT_EQ(second.skipped, 2);
+}
+
+// Shares are recorded for what the service said, not for the host name in
+// the link: a service reached as localhost whose links name 127.0.0.1 is
+// still sharing.
+TEST_F(ShareE2e, LinksOnAnotherHostNameAreRecorded) {
+    startSim();
+    auto local = ServiceOrigin::parse("http://localhost:" + std::to_string(sim_->port()));
+    ASSERT_TRUE(local) << local.error().message;
+    connection_.origin = *local;
+    const RunSummary summary = runFolder("%2FA", quickOptions(1));
+    EXPECT_EQ(summary.shared, 3);
+    const auto records = rows();
+    ASSERT_EQ(records.size(), 3u);
+    for (const ShareRecord& row : records)
+        EXPECT_EQ(row.sharelink.rfind("http://127.0.0.1:", 0), 0u) << row.sharelink;
+    EXPECT_EQ(runFolder("%2FA", quickOptions(1)).skipped, 3);
+}
+
+// A second run over a large folder that the first shared whole asks for
+// no pause at all: its entries send no request.
+TEST_F(ShareE2e, ARunOver1000RecordedItemsDoesNotPause) {
+    startSimWithTree(bigFolderTree("big", 1000));
+    std::vector<std::chrono::milliseconds> pauses;
+    pause_ = [&pauses](std::stop_token, std::chrono::milliseconds length) {
+        pauses.push_back(length);
+        return WaitResult::Completed;
+    };
+    ShareOptions options = quickOptions(2);
+    options.intervalSeconds = 3;
+    EXPECT_EQ(runFolder("%2Fbig", options).shared, 1000);
+    EXPECT_EQ(pauses.size(), 1000u);
+    pauses.clear();
+    const RunSummary again = runFolder("%2Fbig", options);
+    EXPECT_EQ(again.skipped, 1000);
+    EXPECT_TRUE(pauses.empty()) << pauses.size() << " pauses";
+}
+
+// ---------------------------------------------------------------------------
+// Renames: the true path, and renames the service only accepted
+
+TEST_F(ShareE2e, RenamingAFileNamedAsItsFolderRecordsItsTruePath) {
+    startSimWithTree(R"({"entries":[{"name":"x","children":[{"name":"x","size":1}]},
+                       {"name":"album.2021","children":[{"name":"clip","size":2}]}]})");
+    ShareOptions prefix = quickOptions(2);
+    prefix.renameMode = kRenamePrefix;
+    prefix.namePrefix = "p";
+    runFolder("%2Fx", prefix);
+    ShareOptions random = quickOptions(2);
+    random.renameMode = kRenameEncrypt;
+    runFolder("%2Falbum.2021", random);
+
+    const auto records = rows();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].path, "/x/px");
+    EXPECT_EQ(records[0].aftername, "px");
+    EXPECT_TRUE(readSimTree(*sim_).contains("/x/px"));
+    // The random name takes no "extension" from the folder above.
+    EXPECT_EQ(records[1].aftername.size(), 16u) << records[1].aftername;
+    EXPECT_EQ(records[1].aftername.find('/'), std::string::npos);
+    EXPECT_EQ(records[1].path, "/album.2021/" + records[1].aftername);
+    EXPECT_TRUE(readSimTree(*sim_).contains(records[1].path));
+}
+
+namespace {
+
+struct AsyncRenameCase {
+    const char* name;
+    const char* asyncRename; // --rename-async
+    bool renamed;            // recorded under the new name
+};
+
+class AsyncRenames : public ShareE2e, public ::testing::WithParamInterface<AsyncRenameCase> {};
+
+} // namespace
+
+TEST_P(AsyncRenames, AreRecordedAsTheyEnded) {
+    const AsyncRenameCase& c = GetParam();
+    startSim({"--rename-async", c.asyncRename});
+    ShareOptions options = quickOptions(2);
+    options.renameMode = kRenamePrefix;
+    options.namePrefix = "新_";
+    ShareRun run(
+        ledger_, observer_, [connection = connection_](LoginContext& login, std::stop_token stop) {
+            return std::make_unique<NetdiskClient>(
+                connection, login, std::move(stop),
+                RenamePolling{std::chrono::milliseconds(50), std::chrono::milliseconds(600)});
+        });
+    ASSERT_TRUE(run.start(gather("%2FA"), options));
+    ASSERT_TRUE(observer_.waitFinished(kRunGuard));
+    run.wait();
+    const auto records = rows();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].path, c.renamed ? "/A/新_a1.txt" : "/A/a1.txt");
+    EXPECT_EQ(records[0].aftername, c.renamed ? "新_a1.txt" : "");
+    EXPECT_FALSE(logged("/share/taskquery").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Share, AsyncRenames,
+                         ::testing::Values(AsyncRenameCase{"Succeeds", "success:150", true},
+                                           AsyncRenameCase{"Fails", "failed:150", false},
+                                           AsyncRenameCase{"NeverEnds", "never", false}),
+                         CaseName{});
+
+// A stop while the rename is asked after ends the polling at once; the
+// share exists, so its row is written, under the name it is known to have.
+TEST_F(ShareE2e, StopWhileARenameIsAskedAfterRecordsTheShare) {
+    startSim({"--rename-async", "never"});
+    ShareOptions options = quickOptions(2);
+    options.renameMode = kRenamePrefix;
+    options.namePrefix = "新_";
+    ShareRun run(ledger_, observer_, clientFactory());
+    ASSERT_TRUE(run.start(gather("%2FA"), options));
+    ASSERT_TRUE(waitForLogged(logPath(), "/share/taskquery", 1));
+    const auto before = Clock::now();
+    run.stop();
+    EXPECT_LT(Clock::now() - before, kStopGuard);
+    EXPECT_EQ(run.summary().end, RunEnd::Stopped);
+    const auto records = rows();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].path, "/A/a1.txt");
+    EXPECT_EQ(records[0].aftername, "");
+}
+
+// ---------------------------------------------------------------------------
+// The daily limit is the account's, for the day
+
+TEST_F(ShareE2e, TheDailyLimitCountsEveryRunOfTheDayAndStartsAgainAtMidnight) {
+    // 2023-11-14 23:59:00 in UTC+8, and the next day.
+    constexpr std::int64_t kLateEvening = 1699977540;
+    constexpr std::int64_t kNextMorning = kLateEvening + 8 * 3600;
+    startSimWithTree(bigFolderTree("d", 8));
+    ASSERT_TRUE(vantorel::test::simControl(
+        *sim_, "/__sim/config", R"({"fixed_time":)" + std::to_string(kLateEvening) + "}"));
+    std::int64_t now = kLateEvening;
+    clock_ = [&now] {
+        return now;
+    };
+    ShareOptions options = quickOptions(2);
+    options.dailyLimit = 2;
+
+    const RunSummary first = runFolder("%2Fd", options);
+    EXPECT_EQ(first.end, RunEnd::QuotaReached);
+    EXPECT_EQ(first.shared, 2);
+    // The day's limit is reached: later runs that day send no share at all.
+    for (int run = 0; run < 2; ++run) {
+        observer_.clear();
+        const RunSummary again = runFolder("%2Fd", options);
+        EXPECT_EQ(again.end, RunEnd::QuotaReached);
+        EXPECT_EQ(again.shared, 0);
+        ASSERT_EQ(observer_.messages().size(), 1u);
+        EXPECT_EQ(observer_.messages()[0].text, kQuotaReachedMessage);
+    }
+    EXPECT_EQ(sharedFids().size(), 2u);
+    EXPECT_EQ(logged("/api/list").size(), 1u) << "a run at its limit lists nothing either";
+
+    // Another account's shares do not count against this one.
+    ShareRecord other;
+    other.isdir = "0";
+    other.sharelink = "https://pan.example/s/1other";
+    other.sharetime = "2023-11-14 20:00:00";
+    other.username = "someone else";
+    ASSERT_TRUE(ledger_.insertRecord(other));
+
+    now = kNextMorning;
+    ASSERT_TRUE(vantorel::test::simControl(
+        *sim_, "/__sim/config", R"({"fixed_time":)" + std::to_string(kNextMorning) + "}"));
+    const RunSummary nextDay = runFolder("%2Fd", options);
+    EXPECT_EQ(nextDay.end, RunEnd::QuotaReached);
+    EXPECT_EQ(nextDay.shared, 2);
+    EXPECT_EQ(sharedFids().size(), 4u);
+}
