@@ -212,7 +212,7 @@ TEST_F(SettingsWindowTest, LoadsTheFileAndSavesEveryKeyBack) {
     EXPECT_TRUE(window->keywordBox()->isChecked());
     EXPECT_FALSE(window->encryptNameBox()->isChecked()) << "only \"1\" checks a box";
 
-    window->passwordEdit()->setText(QStringLiteral("中文"));
+    window->passwordEdit()->setText(QStringLiteral("Zx90"));
     window->periodList()->setCurrentIndex(1);
     std::optional<ShareOptions> options;
     QObject::connect(window.get(), &SettingsWindow::saved,
@@ -232,7 +232,7 @@ TEST_F(SettingsWindowTest, LoadsTheFileAndSavesEveryKeyBack) {
     EXPECT_EQ(options->dailyLimit, 10);
     EXPECT_EQ(options->shareType, 4);
     EXPECT_EQ(options->period, "30");
-    EXPECT_EQ(options->password, "中文");
+    EXPECT_EQ(options->password, "Zx90");
     EXPECT_EQ(options->renameMode, kRenameKeyword);
 
     const Expected<SettingsForm> reloaded = loadSettingsForm(window->settingsFile());
