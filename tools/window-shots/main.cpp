@@ -2,6 +2,7 @@
 // demonstration data in a scratch data directory, as PNG files.
 // Usage: vantorel-window-shots OUTPUT-DIR
 
+#include "app/chinese_locale.h"
 #include "app/skin.h"
 #include "app/ui_wait.h"
 #include "records/record_store.h"
@@ -120,7 +121,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // As the program starts: its font family and its skin.
+    // As the program starts: Chinese throughout, its font family and its
+    // skin.
+    installChineseLocale(app);
     QFont font = QApplication::font();
     font.setFamilies(uiFont(12).families());
     QApplication::setFont(font);
