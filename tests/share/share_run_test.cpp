@@ -268,6 +268,16 @@ public:
             events.push_back("message " + std::string(text) + " " + iconName(icon));
         });
     }
+    // Kept apart from `events`: what the front end shows between entries.
+    std::vector<std::string> started;
+    std::vector<std::chrono::milliseconds> announcedPauses;
+
+    void entryStarted(std::string_view path) override {
+        note([&] { started.emplace_back(path); });
+    }
+    void pauseStarted(std::chrono::milliseconds length) override {
+        note([&] { announcedPauses.push_back(length); });
+    }
     void entryFinished(const EntryOutcome& outcome) override {
         note([&] {
             outcomes.push_back(outcome);
@@ -303,6 +313,8 @@ public:
         buttons.clear();
         messages.clear();
         outcomes.clear();
+        started.clear();
+        announcedPauses.clear();
         finished.reset();
     }
 
@@ -830,6 +842,26 @@ TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithThePauseStillMade) 
     EXPECT_THAT(service.sharedIds(), ElementsAre("202"));
     EXPECT_EQ(folders.skipped, 1);
     EXPECT_EQ(pauses.size(), 2u);
+}
+
+TEST_F(ShareRunTest, EntriesNotYetRecordedAreAnnouncedAndEveryPauseIsNamed) {
+    addTreeA();
+    recordEarlier("other-fid", "md5-101"); // a1: skipped, so never announced
+    const RunSummary summary = runToEnd(login("%2FA"), options(4));
+    EXPECT_EQ(summary.shared, 2);
+    EXPECT_THAT(observer.started, ElementsAre("/A/B/b1.txt", "/A/C/c1.txt"));
+    // One before each pause the run makes, skipped entries' too.
+    EXPECT_EQ(observer.announcedPauses, pauses);
+    EXPECT_EQ(observer.announcedPauses, std::vector<std::chrono::milliseconds>(3, 3000ms));
+}
+
+TEST_F(ShareRunTest, SelectedItemsAreAnnouncedAsSelected) {
+    const RunSummary summary =
+        runToEnd(login("%2F", R"([{"server_filename":"x.txt","path":"/sel/x.txt","fs_id":"9"}])"),
+                 options(1));
+    EXPECT_EQ(summary.shared, 1);
+    EXPECT_THAT(observer.started, ElementsAre("/sel/x.txt"));
+    EXPECT_EQ(observer.announcedPauses.size(), 1u);
 }
 
 TEST_F(ShareRunTest, AFolderRecordedThroughoutSharesNothingButPausesAfterEveryEntry) {
