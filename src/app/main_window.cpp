@@ -406,7 +406,7 @@ void MainWindow::showPauseLeft() {
         return;
     }
     activity_->setToolTip(QString());
-    activity_->setText(QStringLiteral("暂停 %1 秒后分享下一项").arg(left.count()));
+    activity_->setText(QStringLiteral("暂停 %1 秒后继续").arg(left.count()));
 }
 
 void MainWindow::finishRun(const RunSummary& summary) {

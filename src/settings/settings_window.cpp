@@ -144,7 +144,7 @@ SettingsWindow::SettingsWindow(const QString& dataDir, QWidget* parent)
     setFontThroughout(*this, uiFont(12));
     // At this width the notes wrap into few lines: the window stays low
     // enough for a screen of 600 lines.
-    fitMinimumToLayout(*this, 480);
+    fitMinimumToLayout(*this, 456);
     placeCentred(*this, kOuterSize);
 
     // The load step: the controls start from their design state above.

@@ -5,6 +5,7 @@
 // row, from the left, none overlapping its neighbours, all inside their
 // group. Layouts decide the pixels; the arrangement is what stays.
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -74,6 +75,18 @@ inline void expectArranged(QWidget& window, const std::vector<Arranged>& design)
                                                  << describeRect(ra) << " " << describeRect(rb);
             }
         }
+    }
+}
+
+// The arrangement holds as the window opens, at its minimum size and
+// enlarged.
+inline void expectArrangedAtEverySize(QWidget& window, const std::vector<Arranged>& design) {
+    for (const QSize size :
+         {window.size(), window.minimumSize(), window.size() + QSize(300, 200)}) {
+        window.resize(size);
+        QCoreApplication::processEvents();
+        SCOPED_TRACE(std::to_string(size.width()) + " x " + std::to_string(size.height()));
+        expectArranged(window, design);
     }
 }
 
