@@ -311,13 +311,14 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
         report(cookies.error().message);
         return exit_status::usage;
     }
+    const bool loginGiven = !cookies->empty(); // the request adds the service's own cookies
     const HomePageTokens tokens = fetchHomePageTokens(*connection, *cookies);
     if (!tokens.fetched) {
         report(tokens.fetched.error().message);
         return exit_status::failure;
     }
     if (tokens.bdstoken.empty()) {
-        reportNotLoggedIn(!cookies->empty());
+        reportNotLoggedIn(loginGiven);
         return exit_status::notLoggedIn;
     }
     std::printf("%s\n", tokens.userName.c_str());
@@ -435,7 +436,8 @@ std::string onOff(bool on) {
 
 // What the value of `key` in `form` does, in words.
 std::string settingMeaning(std::string_view key, const SettingsForm& form,
-                           const ShareOptions& options) {
+                           const Expected<ShareOptions>& collected) {
+    const ShareOptions options = collected ? *collected : ShareOptions{};
     const auto item = [](auto items, int index) {
         return std::string(index >= 0 && static_cast<std::size_t>(index) < items.size()
                                ? items[static_cast<std::size_t>(index)]
@@ -447,7 +449,9 @@ std::string settingMeaning(std::string_view key, const SettingsForm& form,
     if (key == "time")
         return "每项之后暂停 " + std::to_string(options.intervalSeconds) + " 秒";
     if (key == "password")
-        return form.password.empty() ? "提取码: 每次分享随机生成" : "固定提取码 " + form.password;
+        return form.password.empty() ? "提取码: 每次分享随机生成"
+               : collected           ? "固定提取码 " + form.password
+                           : "固定提取码 " + form.password + ", 无效: " + collected.error().message;
     if (key == "type")
         return form.shareByType ? "按文件类型分享 (保留, 未使用)" : "按深度及类型分享";
     if (key == "ShareType")
@@ -514,10 +518,9 @@ int runSettingsShow(const GlobalOptions& global) {
     std::printf("file: %s%s\n", file.string().c_str(),
                 fs::exists(file) ? "" : " (not yet written)");
     // Each key as set.ini holds it, then what it does.
-    const ShareOptions shown = options ? *options : ShareOptions{};
     for (const auto& [key, value] : settingsEntries(*form)) {
         std::printf("%.*s=%s  %s\n", static_cast<int>(key.size()), key.data(), value.c_str(),
-                    settingMeaning(key, *form, shown).c_str());
+                    settingMeaning(key, *form, options).c_str());
     }
     if (!options) {
         report(options.error().message);

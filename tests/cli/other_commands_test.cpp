@@ -143,7 +143,8 @@ TEST_F(SettingsCommand, ShowOfAStoredCodeTooLongSaysSo) {
     writeFile((dataDir() / "set.ini").string(), "[set]\npassword=abcdef\n");
     const ProcessResult r = cli({"settings", "show"});
     EXPECT_EQ(r.exitCode, 2) << describe(r);
-    EXPECT_TRUE(hasLine(r.out, "password=abcdef")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "password=abcdef  固定提取码 abcdef, 无效: 提取密码,不能大于4位"))
+        << r.out;
     EXPECT_NE(r.err.find("提取密码,不能大于4位"), std::string::npos) << r.err;
 }
 
