@@ -85,6 +85,7 @@ QComboBox* dropDown(QWidget* parent, const char16_t* name, const QStringList& it
 // A row of controls, left to right, with the rest of the width left empty.
 QHBoxLayout* row(std::initializer_list<QWidget*> widgets, bool stretch = true) {
     auto* layout = new QHBoxLayout;
+    layout->setSpacing(6);
     for (QWidget* widget : widgets) {
         layout->addWidget(widget);
     }
