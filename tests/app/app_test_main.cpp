@@ -10,17 +10,14 @@
 #include "test_support.h"
 
 #include <QApplication>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // Listing the tests needs no windows; skipping Qt keeps discovery light.
-    bool listing = false;
-    for (int i = 1; i < argc; ++i) {
-        listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
-    }
+    // InitGoogleTest has taken the flag out of argv already.
+    const bool listing = GTEST_FLAG_GET(list_tests);
     std::unique_ptr<QApplication> app;
     if (!listing) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
