@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -46,6 +47,12 @@ constexpr int kProgressTop = 10;
 constexpr int kDesignedClientWidth = 1162;
 constexpr int kProgressRightGap = kDesignedClientWidth - 754 - 287;
 constexpr QSize kDefaultPopupSize(960, 640);
+// The least room between the last button and the bar.
+constexpr int kProgressGap = 12;
+// Toolbar, some of the page and the status bar.
+constexpr int kMinimumHeight = 360;
+// The room the status bar gives the item being shared or the pause.
+constexpr int kActivityWidth = 420;
 
 const char16_t* const kCaptions[kToolbarButtonCount] = {
     u"首页", u"刷新", u"分享", u"停止", u"管理", u"设置", u"帮助", u"关于",
@@ -103,7 +110,17 @@ public:
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token dismiss) override {
         window_.showMessage(fromUtf8(text), boxIcon(icon), std::move(dismiss));
     }
+    void entryStarted(std::string_view path) override {
+        window_.startedPath_ = std::string(path);
+        window_.showActivity(QStringLiteral("正在分享: ") + fromUtf8(path));
+    }
+    void pauseStarted(std::chrono::milliseconds length) override { window_.showPause(length); }
     void entryFinished(const EntryOutcome& outcome) override {
+        if (outcome.verdict == EntryVerdict::Shared && !window_.startedPath_.empty() &&
+            outcome.path != window_.startedPath_) {
+            window_.renamedInRun_ = true;
+        }
+        window_.startedPath_.clear();
         RunSummary& tally = window_.tally_;
         switch (outcome.verdict) {
         case EntryVerdict::Shared:
@@ -120,8 +137,9 @@ public:
             break;
         }
         window_.showTally(tally, false);
+        window_.showProcessed();
     }
-    void runFinished(const RunSummary& summary) override { window_.showTally(summary, true); }
+    void runFinished(const RunSummary& summary) override { window_.finishRun(summary); }
 
 private:
     MainWindow& window_;
@@ -188,9 +206,14 @@ MainWindow::MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> p
     address_->setObjectName(QStringLiteral("AddressLabel"));
     address_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(address_, 1);
+    activity_ = new QLabel(this);
+    activity_->setObjectName(QStringLiteral("RunActivityLabel"));
+    statusBar()->addPermanentWidget(activity_);
     runStatus_ = new QLabel(this);
     runStatus_->setObjectName(QStringLiteral("RunStatusLabel"));
     statusBar()->addPermanentWidget(runStatus_);
+    pauseTicker_.setInterval(1000);
+    connect(&pauseTicker_, &QTimer::timeout, this, [this] { showPauseLeft(); });
     statusBar()->setSizeGripEnabled(true);
     connect(view_, &BrowserView::shownAddressChanged, this,
             [this](const QUrl& address) { address_->setText(address.toDisplayString()); });
@@ -264,17 +287,24 @@ void MainWindow::buildToolbar() {
     progress_->setObjectName(QStringLiteral("进度条1"));
     progress_->setRange(0, 100);
     progress_->setValue(0);
-    progress_->setTextVisible(false);
+    progress_->setTextVisible(true);
+    progress_->setAlignment(Qt::AlignCenter);
+    progress_->setFormat(QStringLiteral("就绪"));
     progress_->setFixedSize(kProgressSize);
     toolbar_->installEventFilter(this);
     placeProgressBar();
+    // Narrower, buttons would go behind the toolbar's overflow arrow or the
+    // bar over them.
+    setMinimumSize(toolbar_->sizeHint().width() + kProgressGap + kProgressSize.width() +
+                       kProgressGap,
+                   kMinimumHeight);
 }
 
 void MainWindow::placeProgressBar() {
     // Right-anchored, but never over the buttons when the window is narrow.
     int left = toolbar_->width() - kProgressRightGap - kProgressSize.width();
     if (QWidget* last = toolbar_->widgetForAction(actions_[kToolbarButtonCount - 1])) {
-        left = std::max(left, last->geometry().right() + 12);
+        left = std::max(left, last->geometry().right() + kProgressGap);
     }
     progress_->move(left, kProgressTop);
 }
@@ -351,6 +381,51 @@ void MainWindow::setProgressMaximum(int maximum) {
     // A range of 0 to 0 would turn the bar into a busy indicator that never
     // stops; an empty folder shows an empty bar instead.
     progress_->setMaximum(std::max(maximum, 1));
+    entries_ = std::max(maximum, 0);
+    showProcessed();
+}
+
+void MainWindow::showProcessed() {
+    const int processed = tally_.shared + tally_.failed + tally_.skipped;
+    progress_->setFormat(QStringLiteral("已处理 %1/%2").arg(processed).arg(entries_));
+}
+
+void MainWindow::showActivity(const QString& text) {
+    pauseTicker_.stop();
+    activity_->setToolTip(text);
+    activity_->setText(activity_->fontMetrics().elidedText(text, Qt::ElideMiddle, kActivityWidth));
+}
+
+void MainWindow::showPause(std::chrono::milliseconds length) {
+    pauseEnd_ = std::chrono::steady_clock::now() + length;
+    showPauseLeft();
+    pauseTicker_.start();
+}
+
+void MainWindow::showPauseLeft() {
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(pauseEnd_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        pauseTicker_.stop();
+        activity_->clear();
+        return;
+    }
+    activity_->setToolTip(QString());
+    activity_->setText(QStringLiteral("暂停 %1 秒后继续").arg(left.count()));
+}
+
+void MainWindow::finishRun(const RunSummary& summary) {
+    pauseTicker_.stop();
+    activity_->clear();
+    showTally(summary, true);
+    if (summary.end == RunEnd::Completed) {
+        progress_->setFormat(QStringLiteral("就绪"));
+    }
+    // The file page still lists the old names of what the run renamed.
+    if (renamedInRun_) {
+        renamedInRun_ = false;
+        view_->reloadPage();
+    }
 }
 
 void MainWindow::setProgressPosition(int position) {
@@ -453,7 +528,7 @@ bool MainWindow::obtainShareOptions() {
     const Expected<SettingsForm> form = loadSettingsForm(file);
     if (!form) {
         // Defaults in place of the user's settings (another code, another
-        // period) would share against their will; the last options stay.
+        // period) would share against their will.
         showMessage(QStringLiteral("无法读取设置文件 %1：%2")
                         .arg(fromFilePath(file), QString::fromStdString(form.error().message)),
                     QMessageBox::Warning);
@@ -510,9 +585,16 @@ void MainWindow::shareCommand() {
     if (calledOff()) {
         return;
     }
-    // Not consulted: rejected settings leave the previous start's options.
-    obtainShareOptions();
+    // Rejected settings call the share off: sharing with other options than
+    // the file says (the previous start's, or the defaults) would share
+    // against the user's will.
+    const bool optionsRead = obtainShareOptions();
     if (calledOff()) {
+        return;
+    }
+    if (!optionsRead) {
+        setButtonEnabled(kShareButton, true);
+        setButtonEnabled(kStopButton, false);
         return;
     }
     LoginContext login = gatherLogin();
@@ -528,8 +610,12 @@ void MainWindow::shareCommand() {
     }
     observer_->reopen();
     tally_ = RunSummary{};
+    entries_ = 0;
+    renamedInRun_ = false;
+    startedPath_.clear();
     const Status started = run_->start(std::move(login), state_.shareOptions);
     if (!started) {
+        progress_->setFormat(QStringLiteral("就绪"));
         showMessage(QString::fromStdString(started.error().message), QMessageBox::Warning);
         if (!calledOff()) {
             setButtonEnabled(kShareButton, true);
@@ -538,6 +624,7 @@ void MainWindow::shareCommand() {
         return;
     }
     showTally(tally_, false);
+    showActivity(QStringLiteral("正在读取要分享的项目…"));
 }
 
 bool MainWindow::settleSelection(LoginContext& login) {
@@ -585,6 +672,8 @@ void MainWindow::stopCommand() {
     observer_->close();
     run_->stop();
     observer_->reopen();
+    pauseTicker_.stop();
+    activity_->clear();
     if (wasRunning) {
         showTally(run_->summary(), true);
     }

@@ -12,11 +12,14 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stop_token>
+#include <string>
 
 class QAction;
 class QLabel;
@@ -79,8 +82,9 @@ public:
 
     // Reads set.ini of the data directory into the program's share options.
     // When the file is rejected (an extraction code longer than four bytes,
-    // or a file that cannot be read) a message box says why and the options
-    // of the previous start stay.
+    // or a file that cannot be read) a message box says why, the options stay
+    // as they were and false comes back: the share command then shares
+    // nothing.
     bool obtainShareOptions();
 
     // The window's own operations; UI thread only. A share run reaches them
@@ -111,6 +115,8 @@ public:
     QLabel* addressLabel() const { return address_; }
     // The tally of the current or last run, at the right of the status bar.
     QLabel* runStatusLabel() const { return runStatus_; }
+    // The item being shared, or the pause before the next one.
+    QLabel* runActivityLabel() const { return activity_; }
     QList<PopupWindow*> popups() const;
     QWebEngineProfile* profile() const { return profile_.get(); }
     const CookieMirror& cookies() const { return *cookies_; }
@@ -142,6 +148,11 @@ private:
     bool settleSelection(LoginContext& login);
     bool askYesNo(const QString& text);
     void showTally(const RunSummary& summary, bool finished);
+    void showProcessed();
+    void showActivity(const QString& text);
+    void showPause(std::chrono::milliseconds length);
+    void showPauseLeft();
+    void finishRun(const RunSummary& summary);
     void holdWhile(int index, const std::function<void()>& action);
     QWebEnginePage* openPopup();
 
@@ -161,12 +172,18 @@ private:
     BrowserView* view_ = nullptr;
     QLabel* address_ = nullptr;
     QLabel* runStatus_ = nullptr;
+    QLabel* activity_ = nullptr;
+    QTimer pauseTicker_;
+    std::chrono::steady_clock::time_point pauseEnd_;
     QList<QPointer<PopupWindow>> popups_;
 
     std::array<DialogOpener, kToolbarButtonCount> openers_{};
     bool closing_ = false;
     unsigned long long stopClicks_ = 0;
     RunSummary tally_;
+    int entries_ = 0;           // what the run has to go through
+    std::string startedPath_;   // the entry being shared, as listed
+    bool renamedInRun_ = false; // a shared entry got a new name
 };
 
 // Makes the browser profile under `dataDir`: cookies, storage and cache on

@@ -1,6 +1,7 @@
 #include "app/program_start.h"
 
 #include "app/browser_view.h"
+#include "app/chinese_locale.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "app/toolbar_icons.h"
@@ -104,6 +105,11 @@ int runProgram(int argc, char** argv, const StartHooks& hooks) {
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vantorel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTOREL_VERSION));
+    if (!installChineseLocale(app)) {
+        std::fputs("vantorel: Qt's Chinese translations are missing (qt6-translations-l10n): "
+                   "standard buttons stay in English\n",
+                   stderr);
+    }
 
     const Expected<AppOptions> options = parseAppOptions(QApplication::arguments());
     if (!options) {

@@ -20,6 +20,13 @@ __attribute__((visibility("default"), used)) const char* __asan_default_options(
     return "new_delete_type_mismatch=0";
 }
 
+// libxkbcommon-x11 reads the keymap's names out of the X server's reply with
+// strndup, past the end of the reply's buffer; it happens on every connection
+// to an X server, inside the system library.
+__attribute__((visibility("default"), used)) const char* __asan_default_suppressions() {
+    return "interceptor_via_lib:libxkbcommon-x11.so\n";
+}
+
 __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
     return "leak:libQt6WebEngineCore.so\n"
            "leak:libfontconfig.so\n";

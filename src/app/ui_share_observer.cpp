@@ -53,6 +53,14 @@ void UiShareObserver::setButtonEnabled(int index, bool enabled) {
     post([this, index, enabled] { target_.setButtonEnabled(index, enabled); });
 }
 
+void UiShareObserver::entryStarted(std::string_view path) {
+    post([this, path = std::string(path)] { target_.entryStarted(path); });
+}
+
+void UiShareObserver::pauseStarted(std::chrono::milliseconds length) {
+    post([this, length] { target_.pauseStarted(length); });
+}
+
 void UiShareObserver::entryFinished(const EntryOutcome& outcome) {
     post([this, outcome] { target_.entryFinished(outcome); });
 }

@@ -8,6 +8,7 @@
 #include "share/share_run.h"
 
 #include <QObject>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,8 @@ public:
     // Returns once the box is closed, or at once when `stop` is requested:
     // a stop never waits for the user.
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token stop) override;
+    void entryStarted(std::string_view path) override;
+    void pauseStarted(std::chrono::milliseconds length) override;
     void entryFinished(const EntryOutcome& outcome) override;
     void runFinished(const RunSummary& summary) override;
 

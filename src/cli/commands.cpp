@@ -38,6 +38,15 @@ void report(std::string_view message) {
     std::fprintf(stderr, "vantorel-cli: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
+// Not logged in: the service's message, then the ways to give a login.
+void reportNotLoggedIn(bool loginGiven) {
+    report(kNotLoggedInMessage);
+    report(std::string(loginGiven ? "the service does not take this login; give a fresh one"
+                                  : "no login was given; give one") +
+           " with --cookies TEXT, --cookie-file FILE (a cookies.txt export of a logged-in "
+           "browser) or the VANTOREL_COOKIES environment variable");
+}
+
 Expected<fs::path> dataDirectory(const GlobalOptions& global) {
     return resolveDataDir(global.dataDir, global.argv0);
 }
@@ -255,6 +264,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
 
     const std::string address = connection->origin.homePageUrl() + "#/all?vmode=list&path=" +
                                 percentEncodePath(command.path.value_or("/"));
+    const bool loginGiven = !cookies->empty();
     CommandLineBrowser browser(std::move(*cookies), address, selection);
     interrupts.onInterrupt([&loginStop] { loginStop.request_stop(); });
     Status homePage;
@@ -281,15 +291,18 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
     } release{interrupts};
 
     if (auto started = run.start(std::move(login), std::move(*options)); !started) {
-        report(started.error().message);
         switch (static_cast<StartRefusal>(started.error().code)) {
         case StartRefusal::NotLoggedIn:
+            reportNotLoggedIn(loginGiven);
             return exit_status::notLoggedIn;
         case StartRefusal::NoLedger:
+            report(started.error().message);
             return exit_status::ledger;
         case StartRefusal::SelectionUnreadable:
+            report(started.error().message);
             return exit_status::usage;
         default:
+            report(started.error().message);
             return exit_status::failure;
         }
     }
@@ -311,13 +324,14 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
         report(cookies.error().message);
         return exit_status::usage;
     }
+    const bool loginGiven = !cookies->empty(); // the request adds the service's own cookies
     const HomePageTokens tokens = fetchHomePageTokens(*connection, *cookies);
     if (!tokens.fetched) {
         report(tokens.fetched.error().message);
         return exit_status::failure;
     }
     if (tokens.bdstoken.empty()) {
-        report(kNotLoggedInMessage);
+        reportNotLoggedIn(loginGiven);
         return exit_status::notLoggedIn;
     }
     std::printf("%s\n", tokens.userName.c_str());
@@ -427,6 +441,80 @@ int runRecordsClear(const GlobalOptions& global, const std::optional<std::string
     return exit_status::completed;
 }
 
+namespace {
+
+std::string onOff(bool on) {
+    return on ? "开" : "关";
+}
+
+// What the value of `key` in `form` does, in words.
+std::string settingMeaning(std::string_view key, const SettingsForm& form,
+                           const Expected<ShareOptions>& collected) {
+    const ShareOptions options = collected ? *collected : ShareOptions{};
+    const auto item = [](auto items, int index) {
+        return std::string(index >= 0 && static_cast<std::size_t>(index) < items.size()
+                               ? items[static_cast<std::size_t>(index)]
+                               : items[0]);
+    };
+    const auto quoted = [](const std::string& text) {
+        return "\"" + text + "\"";
+    };
+    if (key == "time")
+        return "每项之后暂停 " + std::to_string(options.intervalSeconds) + " 秒";
+    if (key == "password")
+        return form.password.empty() ? "提取码: 每次分享随机生成"
+               : collected           ? "固定提取码 " + form.password
+                           : "固定提取码 " + form.password + ", 无效: " + collected.error().message;
+    if (key == "type")
+        return form.shareByType ? "按文件类型分享 (保留, 未使用)" : "按深度及类型分享";
+    if (key == "ShareType")
+        return item(kShareTypeItems, form.shareTypeIndex);
+    if (key == "ShareTimeLong")
+        return "分享" + item(kPeriodItems, form.periodIndex);
+    if (key == "BeforWord")
+        return "关键字替换: 把 " + quoted(form.keywordBefore);
+    if (key == "AfterWord")
+        return "关键字替换: 换成 " + quoted(form.keywordAfter);
+    if (key == "BeforZhui")
+        return "前缀文字 " + quoted(form.namePrefix);
+    if (key == "AfterZhui")
+        return "后缀文字 " + quoted(form.nameSuffix);
+    if (key == "ShareNumber")
+        return options.dailyLimit <= 0 ? "每日分享数量: 不限制 (到百度的上限为止)"
+                                       : "每日分享数量: " + std::to_string(options.dailyLimit);
+    if (key == "AfterContents")
+        return "类型分享的自定义后缀 (保留, 未使用)";
+    if (key == "isPassWord")
+        return "加密文件名 (随机名称, 保留扩展名): " + onOff(form.encryptName);
+    if (key == "KeyWord")
+        return "关键字替换: " + onOff(form.replaceKeyword);
+    if (key == "befor")
+        return "加前缀: " + onOff(form.addPrefix);
+    if (key == "after")
+        return "加后缀: " + onOff(form.addSuffix);
+    return {};
+}
+
+// How names change before sharing, all switches taken together.
+std::string renameMeaning(const ShareOptions& options) {
+    switch (options.renameMode) {
+    case kRenameEncrypt:
+        return "随机文件名 (保留扩展名)";
+    case kRenameKeyword:
+        return "把 \"" + options.keywordBefore + "\" 换成 \"" + options.keywordAfter + "\"";
+    case kRenamePrefix:
+        return "名称前加 \"" + options.namePrefix + "\"";
+    case kRenameSuffix:
+        return "名称后加 \"" + options.nameSuffix + "\"";
+    case kRenameAffixBoth:
+        return "名称前加 \"" + options.namePrefix + "\", 名称后加 \"" + options.nameSuffix + "\"";
+    default:
+        return "不改名";
+    }
+}
+
+} // namespace
+
 int runSettingsShow(const GlobalOptions& global) {
     auto dir = dataDirectory(global);
     if (!dir) {
@@ -439,32 +527,19 @@ int runSettingsShow(const GlobalOptions& global) {
         report(form.error().message);
         return exit_status::usage;
     }
+    auto options = collectShareOptions(*form);
     std::printf("file: %s%s\n", file.string().c_str(),
                 fs::exists(file) ? "" : " (not yet written)");
-    for (const auto& [key, value] : settingsEntries(*form))
-        std::printf("%.*s=%s\n", static_cast<int>(key.size()), key.data(), value.c_str());
-
-    auto options = collectShareOptions(*form);
+    // Each key as set.ini holds it, then what it does.
+    for (const auto& [key, value] : settingsEntries(*form)) {
+        std::printf("%.*s=%s  %s\n", static_cast<int>(key.size()), key.data(), value.c_str(),
+                    settingMeaning(key, *form, options).c_str());
+    }
     if (!options) {
         report(options.error().message);
         return exit_status::usage;
     }
-    const auto item = [](auto items, int index) {
-        return index >= 0 && static_cast<std::size_t>(index) < items.size()
-                   ? std::string(items[static_cast<std::size_t>(index)])
-                   : std::string();
-    };
-    std::printf("\neffective options:\n");
-    std::printf("  share type:  %d  %s\n", options->shareType,
-                item(kShareTypeItems, options->shareType - 1).c_str());
-    std::printf("  daily limit: %d%s\n", options->dailyLimit,
-                options->dailyLimit <= 0 ? "  (no limit)" : "");
-    std::printf("  code:        %s\n",
-                options->password.empty() ? "(random per share)" : options->password.c_str());
-    std::printf("  interval:    %d s\n", options->intervalSeconds);
-    std::printf("  period:      \"%s\"  %s\n", options->period.c_str(),
-                item(kPeriodItems, form->periodIndex).c_str());
-    std::printf("  rename mode: %d\n", options->renameMode);
+    std::printf("\n分享之前文件名: %s\n", renameMeaning(*options).c_str());
     return exit_status::completed;
 }
 

@@ -149,6 +149,9 @@ Expected<SettingsForm> loadSettingsForm(const std::filesystem::path& file) {
 
 SettingsForm settingsFormFromIni(const IniDocument& doc) {
     SettingsForm form;
+    // The pause is the one key whose default is not an empty box: a file
+    // without it shows the 3 seconds a run would wait.
+    form.intervalText = std::to_string(kDefaultIntervalSeconds);
     for (std::size_t i = 0; i < kSettingsKeys.size(); ++i) {
         if (const auto value = doc.get(kSettingsSection, kSettingsKeys[i]))
             loadValue(form, i, *value);

@@ -64,7 +64,8 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& dataDir);
 std::optional<std::string_view> canonicalSettingsKey(std::string_view key);
 
 // Reads section "set". A missing file or key leaves the control at its
-// default (empty text, unchecked box, first item, depth-and-type radio); only
+// default (the pause at "3", other texts empty, unchecked box, first item,
+// depth-and-type radio); only
 // the exact text "1" checks a box or the share-by-type radio; a list position
 // other than one of its items' numbers leaves the first item chosen. A file
 // that exists but cannot be read is an error; callers that must go on use

@@ -27,7 +27,7 @@ class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
     // Loads set.ini of `dataDir` into the controls. A missing file or key
-    // leaves a control at its design state; a file that exists but cannot be
+    // leaves a control at its default; a file that exists but cannot be
     // read loads as the defaults too (its reason is kept in loadError()).
     explicit SettingsWindow(const QString& dataDir, QWidget* parent = nullptr);
 
@@ -36,11 +36,11 @@ public:
     SettingsForm form() const;
     void setForm(const SettingsForm& form);
 
-    // The save button: writes every key of set.ini, then checks the form.
+    // The save button: checks the form, then writes every key of set.ini.
     // On success says "保存成功" and closes the window; with too long an
-    // extraction code says so and stays open. A file that cannot be written
-    // is reported and the window stays open. Returns the options when the
-    // save went through.
+    // extraction code says so, writes nothing and stays open. A file that
+    // cannot be written is reported and the window stays open. Returns the
+    // options when the save went through.
     std::optional<ShareOptions> save();
 
     const std::filesystem::path& settingsFile() const { return file_; }

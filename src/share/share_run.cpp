@@ -128,6 +128,7 @@ private:
             return Flow::Next;
         }
 
+        observer_.entryStarted(entry.path);
         const std::string code = makeExtractionCode(options_.password);
         sentRequest_ = true;
         const ShareReply reply = api_.createShareLink(options_.period, code, entry.fs_id);
@@ -281,6 +282,7 @@ private:
     Flow pause() {
         const auto interval =
             std::chrono::milliseconds(static_cast<std::int64_t>(options_.intervalSeconds) * 1000);
+        observer_.pauseStarted(interval);
         if (pause_)
             pause_(stop_, interval);
         else

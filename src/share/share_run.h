@@ -98,6 +98,11 @@ public:
     // Shows a message and returns once the user has closed it, or at once
     // when `stop` is requested (the front end may be closing).
     virtual void showMessage(std::string_view /*text*/, MessageIcon, std::stop_token /*stop*/) {}
+    // Right before the share request of an entry the ledger does not hold
+    // yet; `path` as listed or selected.
+    virtual void entryStarted(std::string_view /*path*/) {}
+    // Right before each pause after an entry.
+    virtual void pauseStarted(std::chrono::milliseconds /*length*/) {}
     virtual void entryFinished(const EntryOutcome&) {}
     // The last call of a run, whatever ended it.
     virtual void runFinished(const RunSummary&) {}

@@ -2,11 +2,18 @@
 
 #include "ui/window_util.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#ifndef VANTOREL_VERSION
+#define VANTOREL_VERSION "0"
+#endif
 
 namespace vantorel::gui {
 
@@ -79,7 +86,11 @@ QPixmap aboutPicture() {
     return picture;
 }
 
-AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent, fixedDialogFlags()) {
+QString programVersionText() {
+    return QStringLiteral("版本 ") + QStringLiteral(VANTOREL_VERSION);
+}
+
+AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent, dialogFlags()) {
     setObjectName(QStringLiteral("AboutWindow"));
     setWindowTitle(QStringLiteral("关于: Vantorel"));
     setModal(true);
@@ -89,33 +100,56 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent, fixedDialogFlags()) 
 
     text_ = new QLabel(this);
     text_->setObjectName(QStringLiteral("透明标签1"));
-    text_->setGeometry(17, 11, 504, 138);
     text_->setFont(uiFont(20));
     text_->setWordWrap(true);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     text_->setAttribute(Qt::WA_TranslucentBackground);
     text_->setStyleSheet(transparent);
-    // The CJK faces space their lines widely: at their natural spacing the
-    // last of the five wrapped lines would be cut off by the label's bottom.
     // The blanks that indent the paragraph are kept as they are.
     text_->setTextFormat(Qt::RichText);
+    // The CJK faces space their lines widely: a little closer, the text
+    // fits beside the picture at the window's designed size.
     text_->setText(
         QStringLiteral("<p style=\"margin:0; line-height:90%; white-space:pre-wrap\">%1</p>")
             .arg(aboutText().toHtmlEscaped()));
+    text_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
 
     info_ = new QLabel(this);
     info_->setObjectName(QStringLiteral("透明标签_信息"));
-    info_->setGeometry(135, 150, 232, 24);
     info_->setAttribute(Qt::WA_TranslucentBackground);
     info_->setStyleSheet(transparent);
+    info_->setText(programVersionText());
+    info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     picture_ = new QLabel(this);
     picture_->setObjectName(QStringLiteral("图片框1"));
-    picture_->setGeometry(525, 6, 172, 169);
+    picture_->setFixedSize(172, 169);
     picture_->setScaledContents(true);
     picture_->setPixmap(aboutPicture());
 
-    placeCentred(*this, QSize(709, 208), true);
+    // The text and the version on the left, the picture on the right.
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 6, 8, 6);
+    layout->setSpacing(8);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(text_);
+    texts->addStretch(1);
+    texts->addWidget(info_, 0, Qt::AlignHCenter);
+    layout->addLayout(texts, 1);
+    layout->addWidget(picture_, 0, Qt::AlignTop);
+
+    // Narrower than this, the text would wrap into a tall thin column; the
+    // height is what the text needs at this width.
+    constexpr int kMinimumWidth = 680;
+    const QMargins margins = layout->contentsMargins();
+    const int textWidth =
+        kMinimumWidth - margins.left() - margins.right() - layout->spacing() - picture_->width();
+    const int textHeight =
+        text_->heightForWidth(textWidth) + texts->spacing() + info_->sizeHint().height();
+    setMinimumSize(kMinimumWidth,
+                   std::max(textHeight, picture_->height()) + margins.top() + margins.bottom());
+    placeCentred(*this, QSize(709, 208));
 }
 
 } // namespace vantorel::gui

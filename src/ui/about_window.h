@@ -10,6 +10,9 @@ namespace vantorel::gui {
 // What the program is for, and who answers for its use.
 QString aboutText();
 
+// "版本 " and the program's version, as vantorel-cli --version names it.
+QString programVersionText();
+
 // The about window's picture: drawn by the program itself.
 QPixmap aboutPicture();
 

@@ -3,6 +3,8 @@
 #include "ui/window_util.h"
 
 #include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 namespace vantorel::gui {
 
@@ -55,23 +57,37 @@ QString helpText() {
     return text;
 }
 
-HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent, fixedDialogFlags()) {
+HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent, dialogFlags()) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QString());
     setModal(true);
 
-    label_ = new QLabel(this);
+    // The text wraps at the width of the window and scrolls when the window
+    // is too low for it.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("滚动区_帮助"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    label_ = new QLabel;
     label_->setObjectName(QStringLiteral("标签1"));
-    label_->setGeometry(8, 8, 784, 560);
     label_->setFont(uiFont(12, true));
     label_->setWordWrap(true);
     label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label_->setTextFormat(Qt::PlainText);
     label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label_->setContentsMargins(0, 0, 4, 0);
     // A label breaks lines at LF; the CR of each line end has no glyph.
     label_->setText(helpText().remove(QLatin1Char('\r')));
+    scroll_->setWidget(label_);
 
-    placeCentred(*this, QSize(800, 600), true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(scroll_);
+    setMinimumSize(320, 200);
+
+    placeCentred(*this, QSize(800, 600));
 }
 
 } // namespace vantorel::gui

@@ -5,6 +5,7 @@
 #include "records/record_store.h"
 #include "ui/window_util.h"
 
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -12,8 +13,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -24,12 +27,15 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTableView>
+#include <QVBoxLayout>
+#include <array>
 
 namespace vantorel::gui {
 
 namespace {
 
 constexpr QSize kOuterSize(1264, 765);
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 constexpr int kRowHeight = 22;
 constexpr int kDeleteSelectedPauseMs = 1000;
 
@@ -39,41 +45,54 @@ const QString kCsvFilter = QStringLiteral("CSV 文件(*.csv)");
 struct ExportBox {
     const char16_t* name;
     const char16_t* caption;
-    QRect geometry;
-    int column;
+    int row; // in the group, as designed: six boxes above, four below
+    int field;
 };
 
 const ExportBox kExportBoxes[] = {
-    {u"选择框_ID_导出", u"ID", QRect(8, 22, 40, 20), kIdColumn},
-    {u"选择框_路径_导出", u"路径", QRect(48, 22, 54, 20), kPathColumn},
-    {u"选择框_原名称_导出", u"原名称", QRect(102, 22, 68, 20), kBeforeNameColumn},
-    {u"选择框_新名称_导出", u"新名称", QRect(170, 22, 60, 20), kAfterNameColumn},
-    {u"选择框_链接_导出", u"链接", QRect(230, 22, 48, 20), kLinkColumn},
-    {u"选择框_密码_导出", u"密码", QRect(278, 22, 48, 20), kCodeColumn},
-    {u"选择框_分享时间_导出", u"分享时间", QRect(9, 47, 90, 20), kTimeColumn},
-    {u"选择框_大小_导出", u"大小", QRect(102, 47, 60, 20), kSizeColumn},
-    {u"选择框_MD5_导出", u"MD5", QRect(170, 47, 56, 20), kMd5Column},
-    {u"选择框_用户名_导出", u"用户名", QRect(230, 47, 70, 20), kUserColumn},
+    {u"选择框_ID_导出", u"ID", 0, kIdColumn},
+    {u"选择框_路径_导出", u"路径", 0, kPathColumn},
+    {u"选择框_原名称_导出", u"原名称", 0, kBeforeNameColumn},
+    {u"选择框_新名称_导出", u"新名称", 0, kAfterNameColumn},
+    {u"选择框_链接_导出", u"链接", 0, kLinkColumn},
+    {u"选择框_密码_导出", u"密码", 0, kCodeColumn},
+    {u"选择框_分享时间_导出", u"分享时间", 1, kTimeColumn},
+    {u"选择框_大小_导出", u"大小", 1, kSizeColumn},
+    {u"选择框_MD5_导出", u"MD5", 1, kMd5Column},
+    {u"选择框_用户名_导出", u"用户名", 1, kUserColumn},
 };
 
-template <class Widget> Widget* place(Widget* widget, const char16_t* name, QRect geometry) {
+template <class Widget> Widget* named(Widget* widget, const char16_t* name) {
     widget->setObjectName(QString::fromUtf16(name));
-    widget->setGeometry(geometry);
     return widget;
 }
 
-QLabel* transparentLabel(QWidget* parent, const char16_t* name, const QString& text,
-                         QRect geometry) {
-    auto* label = place(new QLabel(text, parent), name, geometry);
+QLabel* transparentLabel(QWidget* parent, const char16_t* name, const QString& text) {
+    auto* label = named(new QLabel(text, parent), name);
     label->setAttribute(Qt::WA_TranslucentBackground);
     label->setStyleSheet(QStringLiteral("background: transparent;"));
     return label;
 }
 
-QDateEdit* dateBox(QWidget* parent, const char16_t* name, QRect geometry) {
-    auto* box = place(new QDateEdit(QDate::currentDate(), parent), name, geometry);
+// Every date box shows one format; the calendar is made here, so that it
+// takes the window's font before its popup measures itself.
+QDateEdit* dateBox(QWidget* parent, const char16_t* name) {
+    auto* box = named(new QDateEdit(QDate::currentDate(), parent), name);
+    box->setDisplayFormat(kDateFormat);
     box->setCalendarPopup(true);
+    auto* calendar = new QCalendarWidget(box);
+    calendar->setObjectName(QStringLiteral("日历"));
+    calendar->setFont(uiFont(12));
+    calendar->setGridVisible(false);
+    calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    box->setCalendarWidget(calendar);
     return box;
+}
+
+QLineEdit* lineEdit(QWidget* parent, const char16_t* name) {
+    auto* edit = named(new QLineEdit(parent), name);
+    edit->setMinimumWidth(60);
+    return edit;
 }
 
 std::string utf8(const QString& text) {
@@ -170,18 +189,39 @@ Expected<std::size_t> writeRecordsFile(const RecordsModel& model, const QList<in
 }
 
 RecordsWindow::RecordsWindow(RecordStore& store, QWidget* parent)
-    : QDialog(parent, fixedDialogFlags()), store_(store), chooseFile_(askForExportFile) {
+    : QDialog(parent, dialogFlags()), store_(store), chooseFile_(askForExportFile) {
     setObjectName(QStringLiteral("RecordsWindow"));
     setWindowTitle(QStringLiteral("管理分享链接"));
-    setModal(true);
+    // Not modal: the main window's stop button and progress stay in reach
+    // while the records are looked at.
+    setModal(false);
+    setFont(uiFont(12));
 
     buildConditionGroup();
     buildExportGroup();
     buildGrid();
 
-    deleteSelected_ = place(new QPushButton(QStringLiteral("删除选择"), this), u"按钮_删除选择",
-                            QRect(1064, 680, 78, 30));
-    count_ = place(new QLabel(this), u"标签_记录数", QRect(8, 684, 400, 22));
+    deleteSelected_ = named(new QPushButton(QStringLiteral("删除选择"), this), u"按钮_删除选择");
+    count_ = named(new QLabel(this), u"标签_记录数");
+    status_ = named(new QLabel(this), u"标签_状态");
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    // Conditions and export side by side above the grid, which takes the
+    // room the window has; the counts, the status line and 删除选择 below.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(6);
+    auto* top = new QHBoxLayout;
+    top->addWidget(conditionGroup_, 1);
+    top->addWidget(exportGroup_);
+    layout->addLayout(top);
+    layout->addWidget(grid_, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(count_);
+    bottom->addSpacing(12);
+    bottom->addWidget(status_, 1);
+    bottom->addWidget(deleteSelected_);
+    layout->addLayout(bottom);
 
     for (QPushButton* button : {query_, deleteAll_, export_, deleteSelected_}) {
         button->setAutoDefault(false);
@@ -190,45 +230,64 @@ RecordsWindow::RecordsWindow(RecordStore& store, QWidget* parent)
     connect(deleteAll_, &QPushButton::clicked, this, [this] { deleteAll(); });
     connect(deleteSelected_, &QPushButton::clicked, this, [this] { deleteSelected(); });
     connect(export_, &QPushButton::clicked, this, [this] { exportRows(); });
+    connect(model_, &QAbstractItemModel::dataChanged, this, [this] { showTickedCount(); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { showTickedCount(); });
 
     setFontThroughout(*this, uiFont(12));
-    placeCentred(*this, kOuterSize, true);
+    fitMinimumToLayout(*this);
+    placeCentred(*this, kOuterSize);
+
+    // It opens on the ledger, as if 查询 had been pressed.
+    query();
 }
 
 void RecordsWindow::buildConditionGroup() {
-    conditionGroup_ =
-        place(new QGroupBox(QStringLiteral("查询条件"), this), u"分组框1", QRect(5, 6, 909, 101));
+    conditionGroup_ = named(new QGroupBox(QStringLiteral("查询条件"), this), u"分组框1");
     QGroupBox* g = conditionGroup_;
 
-    transparentLabel(g, u"透明标签1", QStringLiteral("ID:"), QRect(44, 30, 20, 16));
-    id_ = place(new QLineEdit(g), u"编辑框_id", QRect(82, 28, 103, 19));
-    transparentLabel(g, u"透明标签3", QStringLiteral("原名称:"), QRect(229, 28, 44, 16));
-    beforeName_ = place(new QLineEdit(g), u"编辑框_原名称", QRect(291, 25, 103, 19));
-    transparentLabel(g, u"透明标签6", QStringLiteral("新名称:"), QRect(426, 28, 43, 16));
-    afterName_ = place(new QLineEdit(g), u"编辑框_改后名称", QRect(475, 25, 103, 19));
-    kind_ = place(new QComboBox(g), u"组合框_名称_类型", QRect(610, 25, 74, 20));
+    QLabel* idLabel = transparentLabel(g, u"透明标签1", QStringLiteral("ID:"));
+    id_ = lineEdit(g, u"编辑框_id");
+    QLabel* beforeLabel = transparentLabel(g, u"透明标签3", QStringLiteral("原名称:"));
+    beforeName_ = lineEdit(g, u"编辑框_原名称");
+    QLabel* afterLabel = transparentLabel(g, u"透明标签6", QStringLiteral("新名称:"));
+    afterName_ = lineEdit(g, u"编辑框_改后名称");
+    kind_ = named(new QComboBox(g), u"组合框_名称_类型");
     kind_->addItems({QStringLiteral("所有"), QStringLiteral("文件"), QStringLiteral("文件夹")});
 
-    transparentLabel(g, u"透明标签4", QStringLiteral("分享时间:"), QRect(219, 61, 55, 16));
-    // The exact date is shown after four blanks: its check box sits on the
-    // left end of the date box, in front of it.
-    exactDate_ = dateBox(g, u"日期框_精确", QRect(289, 58, 121, 23));
-    exactDate_->setDisplayFormat(QStringLiteral("    yyyy-MM-dd"));
-    exactDateBox_ = place(new QCheckBox(g), u"选择框_选择日期_精确", QRect(283, 60, 15, 18));
-    exactDateBox_->raise();
-    rangeDateBox_ = place(new QCheckBox(g), u"选择框_选择日期_范围", QRect(421, 60, 17, 20));
-    rangeFrom_ = dateBox(g, u"日期框_范围_前", QRect(439, 57, 171, 25));
-    transparentLabel(g, u"透明标签5", QStringLiteral("到"), QRect(616, 59, 14, 18));
+    QLabel* userLabel = transparentLabel(g, u"透明标签2", QStringLiteral("所属用户:"));
+    user_ = lineEdit(g, u"编辑框_所属用户");
+    QLabel* timeLabel = transparentLabel(g, u"透明标签4", QStringLiteral("分享时间:"));
+    exactDateBox_ = named(new QCheckBox(g), u"选择框_选择日期_精确");
+    exactDate_ = dateBox(g, u"日期框_精确");
+    rangeDateBox_ = named(new QCheckBox(g), u"选择框_选择日期_范围");
+    rangeFrom_ = dateBox(g, u"日期框_范围_前");
+    QLabel* to = transparentLabel(g, u"透明标签5", QStringLiteral("到"));
+    rangeTo_ = dateBox(g, u"日期框_范围_后");
 
-    query_ =
-        place(new QPushButton(QStringLiteral("查询"), g), u"按钮_查询", QRect(812, 17, 78, 26));
-    deleteAll_ =
-        place(new QPushButton(QStringLiteral("删除所有"), g), u"按钮_清空", QRect(814, 60, 78, 30));
+    query_ = named(new QPushButton(QStringLiteral("查询"), g), u"按钮_查询");
+    deleteAll_ = named(new QPushButton(QStringLiteral("删除所有"), g), u"按钮_清空");
 
-    // These three stand in the window, over the group box.
-    rangeTo_ = dateBox(this, u"日期框_范围_后", QRect(642, 63, 167, 23));
-    transparentLabel(this, u"透明标签2", QStringLiteral("所属用户:"), QRect(15, 69, 55, 16));
-    user_ = place(new QLineEdit(this), u"编辑框_所属用户", QRect(86, 67, 103, 19));
+    // Two rows as designed: the names and the type above, the user and the
+    // share dates below; 查询 and 删除所有 at the right end of each.
+    const auto line = [](std::initializer_list<QWidget*> widgets) {
+        auto* layout = new QHBoxLayout;
+        layout->setSpacing(4);
+        for (QWidget* widget : widgets) {
+            layout->addWidget(widget, widget->inherits("QLineEdit") ? 1 : 0);
+        }
+        return layout;
+    };
+    auto* grid = new QGridLayout(g);
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(8);
+    grid->addLayout(line({idLabel, id_, beforeLabel, beforeName_, afterLabel, afterName_, kind_}),
+                    0, 0);
+    grid->addLayout(line({userLabel, user_, timeLabel, exactDateBox_, exactDate_, rangeDateBox_,
+                          rangeFrom_, to, rangeTo_}),
+                    1, 0);
+    grid->addWidget(query_, 0, 1);
+    grid->addWidget(deleteAll_, 1, 1);
+    grid->setColumnStretch(0, 1);
 
     connect(exactDateBox_, &QCheckBox::clicked, this, [this](bool checked) {
         if (checked) {
@@ -243,21 +302,33 @@ void RecordsWindow::buildConditionGroup() {
 }
 
 void RecordsWindow::buildExportGroup() {
-    exportGroup_ =
-        place(new QGroupBox(QStringLiteral("导出条件"), this), u"分组框2", QRect(924, 5, 327, 101));
+    exportGroup_ = named(new QGroupBox(QStringLiteral("导出条件"), this), u"分组框2");
+    // Three rows, each as wide as its own boxes: six boxes, four boxes, 导出.
+    auto* rows = new QVBoxLayout(exportGroup_);
+    rows->setSpacing(6);
+    std::array<QHBoxLayout*, 3> line{};
+    for (QHBoxLayout*& l : line) {
+        l = new QHBoxLayout;
+        l->setSpacing(6);
+        rows->addLayout(l);
+    }
     for (const ExportBox& box : kExportBoxes) {
-        auto* check = place(new QCheckBox(QString::fromUtf16(box.caption), exportGroup_), box.name,
-                            box.geometry);
-        check->setProperty("column", box.column);
+        auto* check = named(new QCheckBox(QString::fromUtf16(box.caption), exportGroup_), box.name);
+        check->setProperty("column", box.field);
+        line[static_cast<std::size_t>(box.row)]->addWidget(check);
         exportBoxes_.append(check);
     }
-    export_ = place(new QPushButton(QStringLiteral("导出"), exportGroup_), u"按钮_导出",
-                    QRect(106, 72, 78, 20));
+    export_ = named(new QPushButton(QStringLiteral("导出"), exportGroup_), u"按钮_导出");
+    line[2]->addWidget(export_);
+    for (QHBoxLayout* l : line) {
+        l->addStretch(1);
+    }
 }
 
 void RecordsWindow::buildGrid() {
     model_ = new RecordsModel(this);
-    grid_ = place(new QTableView(this), u"高级表格1", QRect(6, 110, 1247, 543));
+    grid_ = named(new QTableView(this), u"高级表格1");
+    grid_->setMinimumHeight(120);
     grid_->setModel(model_);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -314,16 +385,14 @@ std::optional<RecordFilter> RecordsWindow::conditions() const {
         any = true;
     }
     const auto day = [](const QDateEdit* box) {
-        return utf8(box->date().toString(QStringLiteral("yyyy-MM-dd")));
+        return utf8(box->date().toString(kDateFormat));
     };
     if (exactDateBox_->isChecked()) {
         filter.sharedFrom = filter.sharedTo = day(exactDate_);
         any = true;
     } else if (rangeDateBox_->isChecked()) {
-        // Either order of the two dates means the days between them.
-        const bool reversed = rangeTo_->date() < rangeFrom_->date();
-        filter.sharedFrom = day(reversed ? rangeTo_ : rangeFrom_);
-        filter.sharedTo = day(reversed ? rangeFrom_ : rangeTo_);
+        filter.sharedFrom = day(rangeFrom_);
+        filter.sharedTo = day(rangeTo_);
         any = true;
     }
     if (!any) {
@@ -345,8 +414,37 @@ QString RecordsWindow::deleteAllPrompt() {
            QLatin1Char('"');
 }
 
+bool RecordsWindow::rangeInverted() const {
+    return rangeDateBox_->isChecked() && !exactDateBox_->isChecked() &&
+           rangeTo_->date() < rangeFrom_->date();
+}
+
+QString RecordsWindow::invertedRangeMessage() {
+    return QStringLiteral("结束日期不能早于开始日期,请重新选择分享时间的范围。");
+}
+
 void RecordsWindow::query() {
+    if (rangeInverted()) {
+        // A range that ends before it starts holds no day: saying so beats
+        // an empty grid that looks like an empty ledger.
+        report(invertedRangeMessage());
+        return;
+    }
     list(conditions());
+}
+
+void RecordsWindow::showTickedCount() {
+    const std::size_t ticked = model_->tickedIds().size();
+    deleteSelected_->setText(ticked == 0 ? QStringLiteral("删除选择")
+                                         : QStringLiteral("删除选择 (%1)").arg(ticked));
+}
+
+void RecordsWindow::showStatus(const QString& text) {
+    status_->setText(text);
+}
+
+QString RecordsWindow::deleteSelectedQuestion(std::size_t count) {
+    return QStringLiteral("彻底从记录里面删除,所选 %1 条记录.").arg(count);
 }
 
 void RecordsWindow::list(const std::optional<RecordFilter>& filter) {
@@ -397,8 +495,10 @@ void RecordsWindow::deleteSelected() {
     const std::vector<std::int64_t> ids = model_->tickedIds();
     if (ids.empty()) {
         report(QStringLiteral("请先在“选择”一栏勾选要删除的记录。"));
-    } else if (confirm(QStringLiteral("彻底从记录里面删除,所选."))) {
-        deleteRecords(ids);
+    } else if (confirm(deleteSelectedQuestion(ids.size()))) {
+        if (deleteRecords(ids)) {
+            showStatus(QStringLiteral("已删除 %1 条记录").arg(ids.size()));
+        }
     }
     // A second press right after the first finds the button still disabled.
     waitPumping(kDeleteSelectedPauseMs);
@@ -487,16 +587,19 @@ void RecordsWindow::openContextMenu(const QPoint& viewportPos) {
 
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("菜单_记录"));
-    menu.addAction(QStringLiteral("复制链接"), this,
-                   [link] { QGuiApplication::clipboard()->setText(link); });
-    menu.addAction(QStringLiteral("复制链接和密码"), this, [link, code] {
-        QGuiApplication::clipboard()->setText(
-            code.isEmpty() ? link : link + QStringLiteral(" 提取码: ") + code);
+    menu.addAction(QStringLiteral("复制链接"), this, [this, link] {
+        QGuiApplication::clipboard()->setText(link);
+        showStatus(QStringLiteral("已复制链接: ") + link);
+    });
+    menu.addAction(QStringLiteral("复制链接和密码"), this, [this, link, code] {
+        const QString text = code.isEmpty() ? link : link + QStringLiteral(" 提取码: ") + code;
+        QGuiApplication::clipboard()->setText(text);
+        showStatus(QStringLiteral("已复制链接和密码: ") + text);
     });
     menu.addSeparator();
     menu.addAction(QStringLiteral("删除此记录"), this, [this, id] {
-        if (confirm(QStringLiteral("彻底从记录里面删除,此记录."))) {
-            deleteRecords({id});
+        if (confirm(QStringLiteral("彻底从记录里面删除,此记录.")) && deleteRecords({id})) {
+            showStatus(QStringLiteral("已删除 1 条记录"));
         }
     });
     menu.exec(grid_->viewport()->mapToGlobal(viewportPos));

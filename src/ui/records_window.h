@@ -2,7 +2,7 @@
 
 // The records window "管理分享链接": lists the ledger (all of it, or the rows
 // matching the query conditions), deletes all, the ticked or one record,
-// exports the listed rows and copies links. It works on the program's
+// exports the listed rows and copies links. It is not modal. It works on the program's
 // RecordStore, which a share run may be writing to at the same time; every
 // call goes through the store's lock.
 
@@ -45,12 +45,15 @@ public:
     explicit RecordsWindow(RecordStore& store, QWidget* parent = nullptr);
 
     // "查询": everything when no condition is filled in, else the matching
-    // rows. A failed query is reported and leaves the grid empty.
+    // rows. A failed query is reported and leaves the grid empty; a date
+    // range that ends before it starts is refused with a message and lists
+    // nothing. The window runs it once when it opens.
     void query();
     // "删除所有": after the typed confirmation word.
     void deleteAll();
-    // "删除选择": after the confirmation, the ticked rows; the button stays
-    // disabled for a second afterwards.
+    // "删除选择": after a confirmation that says how many rows go, the ticked
+    // rows; the button stays disabled for a second afterwards. Its caption
+    // counts the ticked rows.
     void deleteSelected();
     // "导出": the listed rows, the checked export columns (all of them when
     // none is checked), into a file chosen in the save dialog.
@@ -68,6 +71,10 @@ public:
     // The word the delete-all box asks for, and its prompt.
     static QString deleteAllWord();
     static QString deleteAllPrompt();
+    // The question of 删除选择 for `count` ticked rows.
+    static QString deleteSelectedQuestion(std::size_t count);
+    // What 查询 says to a date range whose end lies before its start.
+    static QString invertedRangeMessage();
 
     RecordsModel* model() const { return model_; }
     QTableView* grid() const { return grid_; }
@@ -89,6 +96,8 @@ public:
     // 链接, 密码, 分享时间, 大小, MD5, 用户名.
     const QList<QCheckBox*>& exportBoxes() const { return exportBoxes_; }
     QLabel* countLabel() const { return count_; }
+    // The window's status line: what the last copy or deletion did.
+    QLabel* statusLabel() const { return status_; }
 
 private:
     void buildConditionGroup();
@@ -100,6 +109,9 @@ private:
     void relist();
     bool deleteRecords(const std::vector<std::int64_t>& ids);
     bool confirm(const QString& text);
+    bool rangeInverted() const;
+    void showTickedCount();
+    void showStatus(const QString& text);
     void report(const QString& text, bool failure = false);
 
     RecordStore& store_;
@@ -129,6 +141,7 @@ private:
     QTableView* grid_ = nullptr;
     QPushButton* deleteSelected_ = nullptr;
     QLabel* count_ = nullptr;
+    QLabel* status_ = nullptr;
 };
 
 // Writes the given columns of every row of `model` to `path`: tab-separated

@@ -6,10 +6,12 @@
 //       logs in on the page, opens /我的文档, ticks every item, presses 分享
 //       and closes the main window as soon as the first row is in the ledger,
 //       while the run goes on with the next item.
-//   app-driver screenshot FILE -- PROGRAM-OPTIONS
+//   app-driver screenshot FILE SCREEN-FILE MINIMUM-FILE -- PROGRAM-OPTIONS
 //       logs in, opens /我的文档, ticks two items, presses 分享, saves a
-//       picture of the main window once the first item is shared, then closes
-//       the window.
+//       picture of the main window once the first item is shared (FILE),
+//       opens the records window beside it and saves the whole screen
+//       (SCREEN-FILE), then the main window at its minimum size
+//       (MINIMUM-FILE), and closes the window.
 //
 // PROGRAM-OPTIONS are the program's own (--origin, --data-dir, ...). The exit
 // status is the program's; 3 when a step did not come about.
@@ -20,8 +22,11 @@
 #include "app/ui_wait.h"
 #include "sim_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QPixmap>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdio>
@@ -79,7 +84,16 @@ void closeDuringRun(MainWindow& window, ProgramState& state) {
     window.close();
 }
 
-void screenshot(MainWindow& window, ProgramState&, const QString& file) {
+bool save(const QPixmap& picture, const QString& file) {
+    if (!picture.save(file)) {
+        std::fprintf(stderr, "app-driver: cannot save %s\n", qPrintable(file));
+        QCoreApplication::exit(3);
+        return false;
+    }
+    return true;
+}
+
+void screenshot(MainWindow& window, ProgramState&, const QStringList& files) {
     if (!logInAndOpen(window)) {
         return;
     }
@@ -94,9 +108,23 @@ void screenshot(MainWindow& window, ProgramState&, const QString& file) {
         return;
     }
     waitPumping(600); // let the page and the bar paint
-    if (!window.grab().save(file)) {
-        std::fprintf(stderr, "app-driver: cannot save %s\n", qPrintable(file));
-        QCoreApplication::exit(3);
+    if (!save(window.grab(), files[0])) {
+        return;
+    }
+    // The records window beside the run: what the screen shows.
+    window.onToolbarClick(kManageButton);
+    waitPumping(800);
+    if (!save(window.screen()->grabWindow(0), files[1])) {
+        return;
+    }
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top != &window && top->isVisible()) {
+            top->close();
+        }
+    }
+    window.resize(window.minimumSize());
+    waitPumping(600);
+    if (!save(window.grab(), files[2])) {
         return;
     }
     window.close();
@@ -111,13 +139,13 @@ int main(int argc, char** argv) {
 #endif
     std::vector<char*> programArgs{argv[0]};
     std::string scenario;
-    QString file;
+    QStringList files;
     int i = 1;
     if (i < argc) {
         scenario = argv[i++];
     }
-    if (scenario == "screenshot" && i < argc) {
-        file = QString::fromLocal8Bit(argv[i++]);
+    while (scenario == "screenshot" && i < argc && std::strcmp(argv[i], "--") != 0) {
+        files.append(QString::fromLocal8Bit(argv[i++]));
     }
     if (i < argc && std::strcmp(argv[i], "--") == 0) {
         ++i;
@@ -130,12 +158,13 @@ int main(int argc, char** argv) {
     StartHooks hooks;
     if (scenario == "close-during-run") {
         hooks.onShown = closeDuringRun;
-    } else if (scenario == "screenshot" && !file.isEmpty()) {
-        hooks.onShown = [file](MainWindow& window, ProgramState& state) {
-            screenshot(window, state, file);
+    } else if (scenario == "screenshot" && files.size() == 3) {
+        hooks.onShown = [files](MainWindow& window, ProgramState& state) {
+            screenshot(window, state, files);
         };
     } else {
-        std::fputs("usage: app-driver close-during-run | screenshot FILE -- PROGRAM-OPTIONS\n",
+        std::fputs("usage: app-driver close-during-run | screenshot FILE SCREEN-FILE MINIMUM-FILE "
+                   "-- PROGRAM-OPTIONS\n",
                    stderr);
         return 2;
     }

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -33,6 +34,10 @@ public:
             onMessage(dismiss);
         }
     }
+    void entryStarted(std::string_view path) override { note("start " + std::string(path)); }
+    void pauseStarted(std::chrono::milliseconds length) override {
+        note("pause " + std::to_string(length.count()));
+    }
     void entryFinished(const EntryOutcome& outcome) override { note("entry " + outcome.path); }
     void runFinished(const RunSummary& summary) override {
         note("finished " + std::to_string(summary.shared));
@@ -57,16 +62,21 @@ TEST(ShareBridge, CarriesWorkerCallsToTheUiThreadInOrder) {
     std::thread worker([&] {
         bridge.setProgressMaximum(2);
         bridge.setProgressPosition(1);
+        std::string path = "/a";
+        bridge.entryStarted(path);
+        path = "/changed"; // the bridge keeps its own copy
         bridge.entryFinished({.verdict = EntryVerdict::Shared, .path = "/a"});
+        bridge.pauseStarted(std::chrono::milliseconds(3000));
         bridge.setButtonEnabled(3, false);
         bridge.setButtonEnabled(2, true);
         bridge.runFinished({.shared = 1, .end = RunEnd::Completed});
     });
     worker.join();
     EXPECT_TRUE(target.calls.empty()) << "nothing runs on the worker itself";
-    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 6; }));
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"max 2", "pos 1", "entry /a", "button 3 off",
-                                                      "button 2 on", "finished 1"}));
+    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 8; }));
+    EXPECT_EQ(target.calls,
+              (std::vector<std::string>{"max 2", "pos 1", "start /a", "entry /a", "pause 3000",
+                                        "button 3 off", "button 2 on", "finished 1"}));
     EXPECT_TRUE(target.allOnUiThread);
 }
 

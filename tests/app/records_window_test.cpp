@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "arrangement.h"
 #include "dialog_answers.h"
 #include "named_case.h"
 #include "records/record_store.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
+#include <QToolBar>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -97,34 +99,68 @@ protected:
     std::unique_ptr<RecordsWindow> window_;
 };
 
-TEST_F(RecordsWindowTest, OpensWithTheDesignedControlsAndOnlyTheHeader) {
-    insert();
-    EXPECT_EQ(window().windowTitle(), QStringLiteral("管理分享链接"));
-    EXPECT_EQ(window().frameGeometry().size(), QSize(1264, 765));
-    EXPECT_EQ(model().rowCount(), 0) << "nothing is listed before 查询";
+// Conditions and export side by side above the grid, the counts, the status
+// line and 删除选择 below it; in each group its rows from the top and their
+// controls from the left.
+const std::vector<Arranged> kDesign = {
+    {"分组框1", "QGroupBox", "", 0, 0},
+    {"分组框2", "QGroupBox", "", 0, 1},
+    {"高级表格1", "QTableView", "", 1, 0},
+    {"标签_记录数", "QLabel", "", 2, 0},
+    {"标签_状态", "QLabel", "", 2, 1},
+    {"按钮_删除选择", "QPushButton", "", 2, 2},
 
-    const auto at = [&](const char* name) {
-        QWidget* control = window().findChild<QWidget*>(QString::fromUtf8(name));
-        EXPECT_NE(control, nullptr) << name;
-        return control != nullptr ? control->geometry() : QRect();
-    };
-    EXPECT_EQ(at("分组框1"), QRect(5, 6, 909, 101));
-    EXPECT_EQ(at("编辑框_id"), QRect(82, 28, 103, 19));
-    EXPECT_EQ(at("编辑框_原名称"), QRect(291, 25, 103, 19));
-    EXPECT_EQ(at("编辑框_改后名称"), QRect(475, 25, 103, 19));
-    EXPECT_EQ(at("组合框_名称_类型"), QRect(610, 25, 74, 20));
-    EXPECT_EQ(at("选择框_选择日期_精确"), QRect(283, 60, 15, 18));
-    EXPECT_EQ(at("日期框_精确"), QRect(289, 58, 121, 23));
-    EXPECT_EQ(at("选择框_选择日期_范围"), QRect(421, 60, 17, 20));
-    EXPECT_EQ(at("日期框_范围_前"), QRect(439, 57, 171, 25));
-    EXPECT_EQ(at("按钮_查询"), QRect(812, 17, 78, 26));
-    EXPECT_EQ(at("按钮_清空"), QRect(814, 60, 78, 30));
-    EXPECT_EQ(at("日期框_范围_后"), QRect(642, 63, 167, 23));
-    EXPECT_EQ(at("编辑框_所属用户"), QRect(86, 67, 103, 19));
-    EXPECT_EQ(at("分组框2"), QRect(924, 5, 327, 101));
-    EXPECT_EQ(at("按钮_导出"), QRect(106, 72, 78, 20));
-    EXPECT_EQ(at("高级表格1"), QRect(6, 110, 1247, 543));
-    EXPECT_EQ(at("按钮_删除选择"), QRect(1064, 680, 78, 30));
+    {"透明标签1", "QLabel", "分组框1", 0, 0},
+    {"编辑框_id", "QLineEdit", "分组框1", 0, 1},
+    {"透明标签3", "QLabel", "分组框1", 0, 2},
+    {"编辑框_原名称", "QLineEdit", "分组框1", 0, 3},
+    {"透明标签6", "QLabel", "分组框1", 0, 4},
+    {"编辑框_改后名称", "QLineEdit", "分组框1", 0, 5},
+    {"组合框_名称_类型", "QComboBox", "分组框1", 0, 6},
+    {"按钮_查询", "QPushButton", "分组框1", 0, 7},
+    {"透明标签2", "QLabel", "分组框1", 1, 0},
+    {"编辑框_所属用户", "QLineEdit", "分组框1", 1, 1},
+    {"透明标签4", "QLabel", "分组框1", 1, 2},
+    {"选择框_选择日期_精确", "QCheckBox", "分组框1", 1, 3},
+    {"日期框_精确", "QDateEdit", "分组框1", 1, 4},
+    {"选择框_选择日期_范围", "QCheckBox", "分组框1", 1, 5},
+    {"日期框_范围_前", "QDateEdit", "分组框1", 1, 6},
+    {"透明标签5", "QLabel", "分组框1", 1, 7},
+    {"日期框_范围_后", "QDateEdit", "分组框1", 1, 8},
+    {"按钮_清空", "QPushButton", "分组框1", 1, 9},
+
+    {"选择框_ID_导出", "QCheckBox", "分组框2", 0, 0},
+    {"选择框_路径_导出", "QCheckBox", "分组框2", 0, 1},
+    {"选择框_原名称_导出", "QCheckBox", "分组框2", 0, 2},
+    {"选择框_新名称_导出", "QCheckBox", "分组框2", 0, 3},
+    {"选择框_链接_导出", "QCheckBox", "分组框2", 0, 4},
+    {"选择框_密码_导出", "QCheckBox", "分组框2", 0, 5},
+    {"选择框_分享时间_导出", "QCheckBox", "分组框2", 1, 0},
+    {"选择框_大小_导出", "QCheckBox", "分组框2", 1, 1},
+    {"选择框_MD5_导出", "QCheckBox", "分组框2", 1, 2},
+    {"选择框_用户名_导出", "QCheckBox", "分组框2", 1, 3},
+    {"按钮_导出", "QPushButton", "分组框2", 2, 0},
+};
+
+TEST_F(RecordsWindowTest, EveryControlInItsGroupInTheDesignedOrder) {
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    expectArrangedAtEverySize(window(), kDesign);
+    // The grid takes the room the window gains.
+    const QSize grid = window().grid()->size();
+    window().resize(window().size() + QSize(120, 80));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window().grid()->size(), grid + QSize(120, 80));
+}
+
+TEST_F(RecordsWindowTest, OpensListingTheLedgerWithTheDesignedControls) {
+    insert();
+    window_ = std::make_unique<RecordsWindow>(store_);
+    window_->show();
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("管理分享链接"));
+    EXPECT_FALSE(window().isModal()) << "the main window stays in reach";
+    EXPECT_EQ(window().frameGeometry().size(), QSize(1264, 765)) << "the designed size";
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4})) << "as if 查询 was pressed";
+    EXPECT_EQ(window().countLabel()->text(), QStringLiteral("共 4 条记录"));
 
     EXPECT_EQ(window().findChild<QGroupBox*>(QStringLiteral("分组框1"))->title(),
               QStringLiteral("查询条件"));
@@ -137,7 +173,11 @@ TEST_F(RecordsWindowTest, OpensWithTheDesignedControlsAndOnlyTheHeader) {
     EXPECT_TRUE(window().exportButton()->isEnabled());
     EXPECT_EQ(window().kindList()->count(), 3);
     EXPECT_EQ(window().kindList()->itemText(2), QStringLiteral("文件夹"));
-    EXPECT_EQ(window().exactDateEdit()->displayFormat(), QStringLiteral("    yyyy-MM-dd"));
+    for (const QDateEdit* box :
+         {window().exactDateEdit(), window().rangeFromEdit(), window().rangeToEdit()}) {
+        EXPECT_EQ(box->displayFormat(), QStringLiteral("yyyy-MM-dd"));
+        EXPECT_EQ(box->text(), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    }
     QStringList exportCaptions;
     for (const QCheckBox* box : window().exportBoxes()) {
         exportCaptions << box->text();
@@ -163,6 +203,11 @@ TEST_F(RecordsWindowTest, OpensWithTheDesignedControlsAndOnlyTheHeader) {
                   int(Qt::AlignCenter));
         EXPECT_EQ(grid->columnWidth(column), widths[column]) << column;
     }
+}
+
+TEST_F(RecordsWindowTest, OpensOnAnEmptyLedgerWithOnlyTheHeader) {
+    EXPECT_EQ(model().rowCount(), 0);
+    EXPECT_EQ(window().countLabel()->text(), QStringLiteral("共 0 条记录"));
 }
 
 TEST_F(RecordsWindowTest, QueryOnAnEmptyLedgerShowsOnlyTheHeader) {
@@ -272,14 +317,34 @@ INSTANTIATE_TEST_SUITE_P(
                        w.rangeDateBox()->setChecked(true);
                    },
                    {1, 2}},
-        FilterCase{"ReversedDateRange",
+        FilterCase{"OneDayRange",
                    [](RecordsWindow& w) {
-                       setDate(w.rangeFromEdit(), 2024, 3, 31);
-                       setDate(w.rangeToEdit(), 2024, 3, 2);
+                       setDate(w.rangeFromEdit(), 2024, 3, 5);
+                       setDate(w.rangeToEdit(), 2024, 3, 5);
                        w.rangeDateBox()->setChecked(true);
                    },
-                   {2, 3}}),
+                   {3}}),
     CaseName{});
+
+TEST_F(RecordsWindowTest, RangeEndingBeforeItStartsIsRefusedWithAMessage) {
+    insert();
+    window().query();
+    setDate(window().rangeFromEdit(), 2024, 3, 31);
+    setDate(window().rangeToEdit(), 2024, 3, 2);
+    window().rangeDateBox()->setChecked(true);
+    DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+    QTest::mouseClick(window().queryButton(), Qt::LeftButton);
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].text, RecordsWindow::invertedRangeMessage());
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4})) << "the listing stays";
+    // The exact date wins over the range: no refusal then.
+    window().exactDateBox()->setChecked(true);
+    setDate(window().exactDateEdit(), 2024, 3, 2);
+    DialogAnswers none;
+    window().query();
+    EXPECT_TRUE(none.seen().empty());
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{2}));
+}
 
 TEST_F(RecordsWindowTest, DateBoxesExcludeEachOtherWhenClicked) {
     QCheckBox* exact = window().exactDateBox();
@@ -359,13 +424,14 @@ TEST_F(RecordsWindowTest, DeleteSelectedRemovesTheTickedRowsOnOkOnly) {
         QTest::mouseClick(window().deleteSelectedButton(), Qt::LeftButton);
         ASSERT_EQ(cancelled.seen().size(), 1u);
         const AnsweredBox& box = cancelled.seen()[0];
-        EXPECT_EQ(box.text, QStringLiteral("彻底从记录里面删除,所选."));
+        EXPECT_EQ(box.text, QStringLiteral("彻底从记录里面删除,所选 2 条记录."));
         EXPECT_EQ(box.caption, QStringLiteral("确定删除?"));
         EXPECT_EQ(box.icon, QMessageBox::Question);
         EXPECT_EQ(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     }
     EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4}));
     EXPECT_EQ(model().tickedIds(), (std::vector<std::int64_t>{1, 3}));
+    EXPECT_EQ(window().deleteSelectedButton()->text(), QStringLiteral("删除选择 (2)"));
 
     bool disabledDuringWait = false;
     bool secondPressAsked = false;
@@ -383,6 +449,8 @@ TEST_F(RecordsWindowTest, DeleteSelectedRemovesTheTickedRowsOnOkOnly) {
     EXPECT_TRUE(window().deleteSelectedButton()->isEnabled());
     EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{2, 4}));
     EXPECT_TRUE(model().tickedIds().empty());
+    EXPECT_EQ(window().deleteSelectedButton()->text(), QStringLiteral("删除选择"));
+    EXPECT_EQ(window().statusLabel()->text(), QStringLiteral("已删除 2 条记录"));
 }
 
 TEST_F(RecordsWindowTest, DeleteSelectedKeepsTheConditionsOfTheListing) {
@@ -520,10 +588,14 @@ TEST_F(RecordsWindowTest, ContextMenuCopiesTheLinkAndDeletesTheRecord) {
               QStringList({QStringLiteral("复制链接"), QStringLiteral("复制链接和密码"),
                            QStringLiteral("删除此记录")}));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("https://pan.example/s/1aaa"));
+    EXPECT_EQ(window().statusLabel()->text(),
+              QStringLiteral("已复制链接: https://pan.example/s/1aaa"));
 
     choose(1, QStringLiteral("复制链接和密码"), {});
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("https://pan.example/s/1bbb 提取码: cd34"));
+    EXPECT_EQ(window().statusLabel()->text(),
+              QStringLiteral("已复制链接和密码: https://pan.example/s/1bbb 提取码: cd34"));
 
     const std::vector<AnsweredBox> cancelled =
         choose(2, QStringLiteral("删除此记录"), {DialogAnswers::press(QMessageBox::Cancel)}).second;
@@ -566,7 +638,7 @@ TEST_F(RecordsWindowTest, ListsWhileAShareRunRecords) {
     EXPECT_EQ(model().rowCount(), 300);
 }
 
-TEST(SecondaryWindows, ToolbarOpensTheRecordsAndTheSettingsWindow) {
+TEST(SecondaryWindows, RecordsOpenBesideTheMainWindowAndSettingsAsAModalDialog) {
     TestState test(deadOrigin());
     ASSERT_TRUE(test.state.recordStore.openOrCreate(test.filePath("linkledger.db").toStdString()));
     auto loaded = MainWindow::load(test.state);
@@ -574,30 +646,48 @@ TEST(SecondaryWindows, ToolbarOpensTheRecordsAndTheSettingsWindow) {
     MainWindow& window = **loaded;
     installSecondaryWindows(window, test.state.recordStore, test.state.dataDir);
     window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
-    for (const int button : {kManageButton, kSettingsButton}) {
-        QString opened;
-        bool held = false;
-        auto* timer = new QTimer(qApp);
-        QObject::connect(timer, &QTimer::timeout, [&, timer] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr || !modal->isVisible()) {
-                return;
-            }
-            timer->stop();
-            timer->deleteLater();
-            opened = QString::fromUtf8(modal->metaObject()->className());
-            held = !window.isButtonEnabled(button);
-            modal->close();
-        });
-        timer->start(10);
-        window.onToolbarClick(button);
-        EXPECT_EQ(opened, button == kManageButton
-                              ? QStringLiteral("vantorel::gui::RecordsWindow")
-                              : QStringLiteral("vantorel::gui::SettingsWindow"));
-        EXPECT_TRUE(held);
-        EXPECT_TRUE(window.isButtonEnabled(button));
-    }
+    // 管理: the records window is not modal and leaves the toolbar in sight.
+    window.onToolbarClick(kManageButton);
+    EXPECT_TRUE(window.isButtonEnabled(kManageButton));
+    RecordsWindow* records = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        records = window.findChild<RecordsWindow*>();
+        return records != nullptr && records->isVisible();
+    }));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    const QRect toolbar(window.toolbar()->mapToGlobal(QPoint(0, 0)), window.toolbar()->size());
+    EXPECT_FALSE(records->frameGeometry().intersects(toolbar))
+        << testing::PrintToString(records->frameGeometry()) << " over "
+        << testing::PrintToString(toolbar);
+    EXPECT_TRUE(window.screen()->availableGeometry().contains(records->frameGeometry()));
+    // Pressed again, the same window comes to the front.
+    window.onToolbarClick(kManageButton);
+    EXPECT_EQ(window.findChildren<RecordsWindow*>().size(), 1);
+    records->close();
+    EXPECT_TRUE(waitFor([&] { return window.findChild<RecordsWindow*>() == nullptr; }));
+
+    // 设置: modal, the button held while it is open.
+    QString opened;
+    bool held = false;
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        opened = QString::fromUtf8(modal->metaObject()->className());
+        held = !window.isButtonEnabled(kSettingsButton);
+        modal->close();
+    });
+    timer->start(10);
+    window.onToolbarClick(kSettingsButton);
+    EXPECT_EQ(opened, QStringLiteral("vantorel::gui::SettingsWindow"));
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(window.isButtonEnabled(kSettingsButton));
 }
 
 } // namespace

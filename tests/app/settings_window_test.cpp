@@ -1,3 +1,4 @@
+#include "arrangement.h"
 #include "dialog_answers.h"
 #include "named_case.h"
 #include "settings/settings_form.h"
@@ -52,77 +53,75 @@ protected:
     }
 };
 
-struct Placement {
-    const char* name;
-    const char* type;
-    QRect geometry;
-    const char* parent; // design name of the group box, or "" for the window
+// The window's arrangement: three groups one above the other, then 保存;
+// in each group its rows from the top and their controls from the left.
+const std::vector<Arranged> kDesign = {
+    {"分组框_分享参数设置", "QGroupBox", "", 0, 0},
+    {"组合框_类型分享模式", "QComboBox", "", -1, 0},
+    {"分组框2", "QGroupBox", "", 1, 0},
+    {"分组框1", "QGroupBox", "", 2, 0},
+    {"按钮1", "QPushButton", "", 3, 0},
+
+    {"单选框_深度及类型", "QRadioButton", "分组框_分享参数设置", 0, 0},
+    {"组合框_分享类型", "QComboBox", "分组框_分享参数设置", 0, 1},
+    {"单选框_类型分享", "QRadioButton", "分组框_分享参数设置", -1, 0},
+    {"组合框_分享后缀", "QComboBox", "分组框_分享参数设置", -1, 1},
+    {"编辑框_分享后缀内容", "QLineEdit", "分组框_分享参数设置", -1, 2},
+    {"透明标签2", "QLabel", "分组框_分享参数设置", 1, 0},
+    {"编辑框_私密分享密码", "QLineEdit", "分组框_分享参数设置", 1, 1},
+    {"透明标签1", "QLabel", "分组框_分享参数设置", 2, 0},
+    {"透明标签7", "QLabel", "分组框_分享参数设置", 3, 0},
+    {"组合框_分享时间有效期", "QComboBox", "分组框_分享参数设置", 3, 1},
+    {"透明标签8", "QLabel", "分组框_分享参数设置", 4, 0},
+    {"编辑框_分享间隔时间", "QLineEdit", "分组框_分享参数设置", 4, 1},
+    {"标签3", "QLabel", "分组框_分享参数设置", 4, 2},
+    {"透明标签3", "QLabel", "分组框_分享参数设置", 4, 3},
+
+    {"选择框_加密文件名", "QCheckBox", "分组框2", 0, 0},
+    {"透明标签4", "QLabel", "分组框2", 0, 1},
+    {"选择框_关键词替换", "QCheckBox", "分组框2", 1, 0},
+    {"透明标签9", "QLabel", "分组框2", 1, 1},
+    {"编辑框_替换前关键字", "QLineEdit", "分组框2", 1, 2},
+    {"透明标签10", "QLabel", "分组框2", 1, 3},
+    {"编辑框_替换后关键字", "QLineEdit", "分组框2", 1, 4},
+    {"选择框_前缀", "QCheckBox", "分组框2", 2, 0},
+    {"编辑框_前缀", "QLineEdit", "分组框2", 2, 1},
+    {"选择框_后缀", "QCheckBox", "分组框2", 2, 2},
+    {"编辑框_后缀", "QLineEdit", "分组框2", 2, 3},
+
+    {"透明标签6", "QLabel", "分组框1", 0, 0},
+    {"编辑框_每日分享数量", "QLineEdit", "分组框1", 0, 1},
+    {"透明标签5", "QLabel", "分组框1", 1, 0},
 };
 
-const Placement kPlacements[] = {
-    {"分组框_分享参数设置", "QGroupBox", QRect(5, 5, 443, 299), ""},
-    {"单选框_深度及类型", "QRadioButton", QRect(8, 23, 92, 20), "分组框_分享参数设置"},
-    {"组合框_分享类型", "QComboBox", QRect(96, 20, 336, 20), "分组框_分享参数设置"},
-    {"单选框_类型分享", "QRadioButton", QRect(8, 78, 80, 20), "分组框_分享参数设置"},
-    {"组合框_分享后缀", "QComboBox", QRect(96, 62, 124, 25), "分组框_分享参数设置"},
-    {"编辑框_分享后缀内容", "QLineEdit", QRect(95, 99, 211, 20), "分组框_分享参数设置"},
-    {"透明标签2", "QLabel", QRect(7, 134, 80, 16), "分组框_分享参数设置"},
-    {"编辑框_私密分享密码", "QLineEdit", QRect(94, 132, 91, 20), "分组框_分享参数设置"},
-    {"透明标签1", "QLabel", QRect(8, 168, 427, 59), "分组框_分享参数设置"},
-    {"透明标签7", "QLabel", QRect(10, 230, 81, 19), "分组框_分享参数设置"},
-    {"组合框_分享时间有效期", "QComboBox", QRect(96, 230, 91, 20), "分组框_分享参数设置"},
-    {"透明标签8", "QLabel", QRect(10, 265, 78, 21), "分组框_分享参数设置"},
-    {"编辑框_分享间隔时间", "QLineEdit", QRect(94, 265, 44, 20), "分组框_分享参数设置"},
-    {"标签3", "QLabel", QRect(149, 263, 16, 24), "分组框_分享参数设置"},
-    {"透明标签3", "QLabel", QRect(183, 263, 177, 22), "分组框_分享参数设置"},
-    {"组合框_类型分享模式", "QComboBox", QRect(320, 80, 120, 20), ""},
-    {"分组框2", "QGroupBox", QRect(8, 311, 440, 210), ""},
-    {"选择框_加密文件名", "QCheckBox", QRect(9, 33, 103, 24), "分组框2"},
-    {"透明标签4", "QLabel", QRect(143, 31, 263, 31), "分组框2"},
-    {"选择框_关键词替换", "QCheckBox", QRect(9, 99, 111, 24), "分组框2"},
-    {"透明标签9", "QLabel", QRect(145, 108, 19, 18), "分组框2"},
-    {"编辑框_替换前关键字", "QLineEdit", QRect(168, 105, 96, 24), "分组框2"},
-    {"透明标签10", "QLabel", QRect(288, 106, 27, 20), "分组框2"},
-    {"编辑框_替换后关键字", "QLineEdit", QRect(320, 104, 96, 24), "分组框2"},
-    {"选择框_前缀", "QCheckBox", QRect(9, 160, 87, 23), "分组框2"},
-    {"编辑框_前缀", "QLineEdit", QRect(99, 160, 75, 24), "分组框2"},
-    {"选择框_后缀", "QCheckBox", QRect(253, 162, 69, 23), "分组框2"},
-    {"编辑框_后缀", "QLineEdit", QRect(328, 160, 83, 24), "分组框2"},
-    {"分组框1", "QGroupBox", QRect(8, 532, 440, 103), ""},
-    {"透明标签6", "QLabel", QRect(66, 25, 58, 21), "分组框1"},
-    {"编辑框_每日分享数量", "QLineEdit", QRect(133, 24, 91, 20), "分组框1"},
-    {"透明标签5", "QLabel", QRect(13, 55, 413, 42), "分组框1"},
-    {"按钮1", "QPushButton", QRect(172, 640, 96, 32), ""},
-};
-
-class SettingsWindowLayout : public ::testing::TestWithParam<Placement> {};
-
-TEST_P(SettingsWindowLayout, ControlStandsWhereDesigned) {
-    const Placement& p = GetParam();
+TEST(SettingsWindowLayout, EveryControlInItsGroupInTheDesignedOrder) {
     SettingsWindow window(scratchDirectory());
     window.show();
-    auto* control = window.findChild<QWidget*>(QString::fromUtf8(p.name));
-    ASSERT_NE(control, nullptr);
-    EXPECT_TRUE(control->inherits(p.type)) << control->metaObject()->className();
-    EXPECT_EQ(control->geometry(), p.geometry);
-    const QString parent = QString::fromUtf8(p.parent);
-    EXPECT_EQ(control->parentWidget()->objectName(),
-              parent.isEmpty() ? window.objectName() : parent);
-    const QFont font = control->font();
-    EXPECT_EQ(font.families().value(0), QStringLiteral("微软雅黑"));
-    EXPECT_EQ(font.pixelSize(), 12);
-    EXPECT_FALSE(font.bold());
-    EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x5206))) << QFontInfo(font).family().toStdString();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    expectArrangedAtEverySize(window, kDesign);
+    for (const Arranged& a : kDesign) {
+        expectDesignFont(*window.findChild<QWidget*>(QString::fromUtf8(a.name)));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Controls, SettingsWindowLayout, ::testing::ValuesIn(kPlacements),
-                         [](const auto& param) { return "Control" + std::to_string(param.index); });
+TEST(SettingsWindowLayout, NoEmptyBandUnderTheShareType) {
+    SettingsWindow window(scratchDirectory());
+    window.show();
+    QCoreApplication::processEvents();
+    // The hidden share-by-type row takes no room: the code's row follows the
+    // share type as closely as any two rows of the group.
+    const int gap =
+        window.passwordEdit()->geometry().top() - window.shareTypeList()->geometry().bottom();
+    const int next = window.periodList()->geometry().top() -
+                     window.findChild<QLabel*>(QStringLiteral("透明标签1"))->geometry().bottom();
+    EXPECT_LE(gap, next + 4) << gap << " against " << next;
+}
 
 TEST_F(SettingsWindowTest, StartsFromTheDesignStateWithoutAFile) {
     auto window = open();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("参数设置"));
-    EXPECT_EQ(window->frameGeometry().size(), QSize(460, 719));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->frameGeometry().size(), QSize(460, 719)) << "the designed size";
+    EXPECT_NE(window->minimumSize(), window->maximumSize()) << "resizable";
 
     const auto group = [&](const char* name) {
         return window->findChild<QGroupBox*>(QString::fromUtf8(name))->title();
@@ -192,7 +191,21 @@ TEST_F(SettingsWindowTest, StartsFromTheDesignStateWithoutAFile) {
     EXPECT_EQ(window->encryptNameBox()->text(), QStringLiteral("加密文件名"));
     EXPECT_EQ(window->keywordBox()->text(), QStringLiteral("关键字替换"));
     EXPECT_EQ(window->saveButton()->text(), QStringLiteral("保存"));
-    EXPECT_EQ(window->form(), SettingsForm{});
+    // Every key at its default; the pause shows the 3 seconds a run waits.
+    SettingsForm defaults;
+    defaults.intervalText = "3";
+    EXPECT_EQ(window->form(), defaults);
+    EXPECT_EQ(window->intervalEdit()->text(), QStringLiteral("3"));
+}
+
+TEST_F(SettingsWindowTest, KeysMissingFromTheFileShowTheirDefaults) {
+    writeFile(ini_, "[set]\npassword=ab12\n");
+    auto window = open();
+    EXPECT_EQ(window->passwordEdit()->text(), QStringLiteral("ab12"));
+    EXPECT_EQ(window->intervalEdit()->text(), QStringLiteral("3"));
+    EXPECT_EQ(window->shareTypeList()->currentIndex(), 0);
+    EXPECT_EQ(window->periodList()->currentIndex(), 0);
+    EXPECT_TRUE(window->dailyLimitEdit()->text().isEmpty()) << "no limit";
 }
 
 TEST_F(SettingsWindowTest, LoadsTheFileAndSavesEveryKeyBack) {
@@ -265,9 +278,17 @@ TEST_F(SettingsWindowTest, SaveWithoutAFileWritesAllFifteenKeysInOrder) {
     EXPECT_TRUE(lines.contains(QStringLiteral("ShareType=0")));
 }
 
-TEST_F(SettingsWindowTest, TooLongACodeIsWrittenButRefusedAndTheWindowStaysOpen) {
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(SettingsWindowTest, RejectedSaveLeavesTheFileByteForByteUnchanged) {
+    const QByteArray before = "; mine\r\n[set]\r\ntime=7\r\npassword=ab12\r\n";
+    writeFile(ini_, before);
     auto window = open();
     window->passwordEdit()->setText(QStringLiteral("abcde"));
+    window->intervalEdit()->setText(QStringLiteral("30"));
     bool saved = false;
     QObject::connect(window.get(), &SettingsWindow::saved, [&] { saved = true; });
     {
@@ -277,9 +298,9 @@ TEST_F(SettingsWindowTest, TooLongACodeIsWrittenButRefusedAndTheWindowStaysOpen)
         EXPECT_EQ(answers.seen()[0].text, QStringLiteral("提取密码,不能大于4位"));
         EXPECT_EQ(answers.seen()[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isVisible()) << "the window stays open";
     EXPECT_FALSE(saved);
-    EXPECT_TRUE(fileText(ini_).contains(QStringLiteral("password=abcde\n")));
+    EXPECT_EQ(fileBytes(ini_), before);
 
     // Three Chinese characters are six bytes: refused as well.
     window->passwordEdit()->setText(QStringLiteral("三个字"));
@@ -288,6 +309,46 @@ TEST_F(SettingsWindowTest, TooLongACodeIsWrittenButRefusedAndTheWindowStaysOpen)
     ASSERT_EQ(again.seen().size(), 1u);
     EXPECT_EQ(again.seen()[0].text, QStringLiteral("提取密码,不能大于4位"));
     EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(fileBytes(ini_), before);
+
+    // Mended, the same window saves.
+    window->passwordEdit()->setText(QStringLiteral("xy12"));
+    DialogAnswers ok({DialogAnswers::press(QMessageBox::Ok)});
+    window->save();
+    EXPECT_TRUE(fileText(ini_).contains(QStringLiteral("password=xy12")));
+    EXPECT_TRUE(fileText(ini_).contains(QStringLiteral("time=30")));
+}
+
+// The service takes four ASCII letters or digits, so the window takes
+// nothing else either, whatever the length.
+TEST_F(SettingsWindowTest, CodesTheServiceWouldRefuseAreNotSaved) {
+    const QByteArray before = "[set]\r\npassword=ab12\r\n";
+    writeFile(ini_, before);
+    auto window = open();
+    for (const char* code : {"ab", "提取", "ab!1", "a 12"}) {
+        SCOPED_TRACE(code);
+        window->passwordEdit()->setText(QString::fromUtf8(code));
+        DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+        window->save();
+        ASSERT_EQ(answers.seen().size(), 1u);
+        EXPECT_EQ(answers.seen()[0].text, QStringLiteral("提取密码必须是4位数字和字母组合"));
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(fileBytes(ini_), before);
+    }
+    window->passwordEdit()->setText(QStringLiteral("Zz09"));
+    DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+    window->save();
+    EXPECT_TRUE(fileText(ini_).contains(QStringLiteral("password=Zz09")))
+        << fileText(ini_).toStdString();
+}
+
+TEST_F(SettingsWindowTest, RejectedSaveWithoutAFileCreatesNone) {
+    auto window = open();
+    window->passwordEdit()->setText(QStringLiteral("abcde"));
+    DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+    window->save();
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_FALSE(QFile::exists(ini_));
 }
 
 TEST_F(SettingsWindowTest, ClosingByTheFrameWritesNothing) {

@@ -15,13 +15,18 @@
 #include "sim_tree_json.h"
 #include "sim_window.h"
 #include "test_support.h"
+#include "ui/records_window.h"
+#include "ui/secondary_windows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
 #include <cstdlib>
@@ -380,44 +385,172 @@ TEST_F(ShareFlowTest, LedgerThatCannotBeOpenedIsReportedAndTheShareRefuses) {
     EXPECT_FALSE(window().shareRunning());
 }
 
-TEST_F(ShareFlowTest, TooLongCodeIsReportedAndTheRunKeepsThePreviousOptions) {
-    start({}, "time=1\npassword=ab12\n");
+std::size_t requestsTo(const std::string& log, const std::string& path) {
+    const std::string text = vantorel::test::readFile(log);
+    std::size_t count = 0;
+    for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ShareFlowTest, ShareWithARejectedSettingsFileSaysSoAndSendsNoRequest) {
+    TempDir logDir;
+    const std::string log = logDir.file("requests.jsonl");
+    start({"--log", log}, "time=1\npassword=ab12\n");
     prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
     pressShare();
     ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
     waitForRunEnd();
+    ASSERT_EQ(records().size(), 1U);
 
+    // The user saves a code the service would refuse (by hand: the window
+    // refuses it): the next share says so and shares nothing, with neither
+    // this code nor the previous one.
     writeSettings("time=1\npassword=abc12\n");
     ASSERT_TRUE(openFolder(window(), QStringLiteral("/我的文档"), kPatienceMs));
     ASSERT_EQ(tickItems(window(), {QStringLiteral("it's mine.txt")}), 1);
+    QTest::qWait(300); // what the page itself asks for is in the log
+    const std::size_t shares = requestsTo(log, "/share/set");
+    const std::size_t homePages = requestsTo(log, "/disk/home");
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
+    EXPECT_EQ(boxes_.texts(), (std::vector<QString>{QStringLiteral("分享完成!"),
+                                                    QStringLiteral("提取密码,不能大于4位")}));
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_EQ(toolbar().share, true);
+    EXPECT_EQ(toolbar().stop, false);
+    QTest::qWait(300); // nothing goes out afterwards either
+    EXPECT_EQ(requestsTo(log, "/share/set"), shares);
+    EXPECT_EQ(requestsTo(log, "/disk/home"), homePages) << "not even the login is asked for";
+    EXPECT_EQ(records().size(), 1U);
+    EXPECT_EQ(boxes_.seen().size(), 2U);
+
+    // Short enough, but not four letters or digits: the service would
+    // refuse it as well.
+    writeSettings("time=1\npassword=ab\n");
     pressShare();
     ASSERT_TRUE(boxes_.waitForBoxes(3, kPatienceMs));
-    waitForRunEnd();
-    EXPECT_EQ(boxes_.texts(), (std::vector<QString>{QStringLiteral("分享完成!"),
-                                                    QStringLiteral("提取密码,不能大于4位"),
-                                                    QStringLiteral("分享完成!")}));
-    const std::vector<ShareRecord> rows = records();
-    ASSERT_EQ(rows.size(), 2U);
-    EXPECT_EQ(rows[0].password, "ab12");
-    EXPECT_EQ(rows[1].password, "ab12") << "the code of the previous start";
+    EXPECT_EQ(boxes_.seen()[2].text, QStringLiteral("提取密码必须是4位数字和字母组合"));
+    QTest::qWait(300);
+    EXPECT_EQ(requestsTo(log, "/share/set"), shares);
+    EXPECT_EQ(records().size(), 1U);
 }
 
-TEST_F(ShareFlowTest, UnreadableSettingsAreReportedAndTheRunKeepsThePreviousOptions) {
-    start({}, "", [](TestState& test) {
+TEST_F(ShareFlowTest, UnreadableSettingsAreReportedAndNothingIsShared) {
+    TempDir logDir;
+    const std::string log = logDir.file("requests.jsonl");
+    start({"--log", log}, "", [](TestState& test) {
         const QString file = test.filePath(QStringLiteral("set.ini"));
         ASSERT_TRUE(QFile::remove(file));
         ASSERT_TRUE(QDir().mkpath(file)); // cannot be read as a file
     });
     prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
     pressShare();
-    ASSERT_TRUE(boxes_.waitForBoxes(2, kPatienceMs));
-    waitForRunEnd();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
     EXPECT_TRUE(boxes_.seen()[0].text.startsWith(QStringLiteral("无法读取设置文件")))
         << boxes_.seen()[0].text.toStdString();
-    EXPECT_EQ(boxes_.seen()[1].text, QStringLiteral("分享完成!"));
-    const std::vector<ShareRecord> rows = records();
-    ASSERT_EQ(rows.size(), 1U);
-    EXPECT_TRUE(isCode(rows[0].password)) << "the defaults: a random code";
+    QTest::qWait(300);
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_EQ(toolbar(), (Toolbar{true, false, 0, 100}));
+    EXPECT_EQ(requestsTo(log, "/share/set"), 0U);
+    EXPECT_TRUE(records().empty());
+    EXPECT_EQ(boxes_.seen().size(), 1U);
+}
+
+TEST_F(ShareFlowTest, ProgressNamesTheItemTheCountAndThePause) {
+    start({"--delay", "share=1500"}, "time=600\n");
+    prepareShare(QStringLiteral("/我的文档"),
+                 {QStringLiteral("报告 2021.docx"), QStringLiteral("it's mine.txt")});
+    QProgressBar* bar = window().progressBar();
+    EXPECT_TRUE(bar->isTextVisible());
+    EXPECT_EQ(bar->text(), QStringLiteral("就绪")) << "nothing misleading before the first run";
+    pressShare();
+    // The first item is on its way: the status bar names it.
+    ASSERT_TRUE(waitFor([&] {
+        return window().runActivityLabel()->text().startsWith(QStringLiteral("正在分享: "));
+    }));
+    EXPECT_EQ(window().runActivityLabel()->text(),
+              QStringLiteral("正在分享: /我的文档/报告 2021.docx"));
+    EXPECT_EQ(bar->text(), QStringLiteral("已处理 0/2"));
+    // Shared, the run waits: the count and the pause.
+    ASSERT_TRUE(waitFor([&] { return records().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return bar->text() == QStringLiteral("已处理 1/2"); }))
+        << bar->text().toStdString();
+    ASSERT_TRUE(waitFor([&] {
+        return window().runActivityLabel()->text().contains(QStringLiteral("秒后继续"));
+    })) << window().runActivityLabel()->text().toStdString();
+    const int secondsLeft =
+        window().runActivityLabel()->text().section(QLatin1Char(' '), 1, 1).toInt();
+    EXPECT_GT(secondsLeft, 590) << window().runActivityLabel()->text().toStdString();
+    EXPECT_LE(secondsLeft, 600);
+    pressStop();
+    EXPECT_TRUE(window().runActivityLabel()->text().isEmpty());
+    EXPECT_EQ(bar->text(), QStringLiteral("已处理 1/2")) << "a stop keeps what was done";
+}
+
+TEST_F(ShareFlowTest, CompletedRunShowsReadyAgain) {
+    start();
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_EQ(window().progressBar()->text(), QStringLiteral("就绪"));
+    EXPECT_TRUE(window().runActivityLabel()->text().isEmpty());
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QStringLiteral("已分享 1")));
+}
+
+TEST_F(ShareFlowTest, RecordsWindowStaysOpenDuringARunAndStopStaysInReach) {
+    start({}, "time=2\n");
+    installSecondaryWindows(window(), test_->state.recordStore, test_->state.dataDir);
+    prepareShare(QStringLiteral("/A"), {});
+    pressShare();
+    ASSERT_TRUE(waitFor([&] { return records().size() == 1; }));
+    window().onToolbarClick(kManageButton);
+    RecordsWindow* shown = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        shown = window().findChild<RecordsWindow*>();
+        return shown != nullptr && shown->isVisible();
+    }));
+    QPointer<RecordsWindow> recordsWindow(shown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "not modal";
+    EXPECT_GE(recordsWindow->model()->rowCount(), 1) << "it opens listing the ledger";
+    EXPECT_TRUE(window().shareRunning());
+
+    // The run goes on meanwhile; 查询 shows its new rows.
+    ASSERT_TRUE(waitFor([&] { return records().size() == 2; }));
+    QTest::mouseClick(recordsWindow->queryButton(), Qt::LeftButton);
+    EXPECT_EQ(recordsWindow->model()->rowCount(), 2);
+
+    // The toolbar is in sight and 停止 answers with the window open.
+    const QRect toolbarArea(window().toolbar()->mapToGlobal(QPoint(0, 0)),
+                            window().toolbar()->size());
+    EXPECT_FALSE(recordsWindow->frameGeometry().intersects(toolbarArea));
+    EXPECT_TRUE(window().progressBar()->isVisible());
+    EXPECT_EQ(window().progressBar()->text(), QStringLiteral("已处理 2/3"));
+    pressStop();
+    EXPECT_FALSE(window().shareRunning());
+    EXPECT_EQ(toolbar().share, true);
+    EXPECT_EQ(records().size(), 2U);
+    ASSERT_NE(recordsWindow, nullptr);
+    EXPECT_TRUE(recordsWindow->isVisible()) << "the records window stays";
+    recordsWindow->close();
+}
+
+TEST_F(ShareFlowTest, FilePageShowsTheNewNamesAfterARunThatRenamed) {
+    start({}, "time=1\nbefor=1\nBeforZhui=新-\n");
+    prepareShare(QStringLiteral("/A"), {QStringLiteral("a1.txt")});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    waitForRunEnd();
+    ASSERT_EQ(records().size(), 1U);
+    EXPECT_EQ(records()[0].aftername, "新-a1.txt");
+    EXPECT_TRUE(
+        waitForPage(window(),
+                    QStringLiteral("document.querySelector('tr.sim-row[data-name=\"新-a1.txt\"]')"
+                                   " !== null && document.body.getAttribute('data-ready') === '1'"),
+                    kPatienceMs))
+        << "the page was reloaded";
 }
 
 TEST_F(ShareFlowTest, GatheredCookiesHoldTheHttpOnlyLogin) {
@@ -723,3 +856,50 @@ TEST_F(ShareFlowTest, PageWithoutASelectionOrAFolderSaysToOpenTheFilePage) {
     EXPECT_FALSE(window().shareRunning());
     EXPECT_TRUE(records().empty());
 }
+
+// ---------------------------------------------------------------------------
+// The service's refusals as the window shows them
+
+namespace {
+
+struct WindowRefusalCase {
+    const char* name;
+    const char* fault;   // on the share of b1.jpg, the second item of /A
+    QString message;     // the box the run ends with
+    std::size_t rows;    // rows the run leaves
+    const char* tally;   // part of the status bar's tally
+};
+
+class WindowRefusals : public ShareFlowTest,
+                       public ::testing::WithParamInterface<WindowRefusalCase> {};
+
+} // namespace
+
+TEST_P(WindowRefusals, EndTheRunOrTheItemAsTheServiceMeant) {
+    const WindowRefusalCase& c = GetParam();
+    start({"--fault", std::string("share:") + c.fault + ",after=1,times=1"},
+          "time=-1\nShareType=3\n");
+    prepareShare(QStringLiteral("/A"), {});
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    waitForRunEnd();
+    EXPECT_EQ(boxes_.seen()[0].text, c.message);
+    EXPECT_EQ(boxes_.seen().size(), 1U);
+    EXPECT_EQ(records().size(), c.rows);
+    EXPECT_TRUE(window().runStatusLabel()->text().contains(QString::fromUtf8(c.tally)))
+        << window().runStatusLabel()->text().toStdString();
+    EXPECT_TRUE(toolbar().share);
+    EXPECT_FALSE(toolbar().stop);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareFlow, WindowRefusals,
+    ::testing::Values(
+        WindowRefusalCase{"ItemRefused", "errno=115", QStringLiteral("分享完成!"), 3, "失败 1"},
+        WindowRefusalCase{
+            "RunRefused", "errno=110",
+            QStringLiteral("分享已停止: 今日分享次数已超过限制 (errno 110)。请明天再继续分享"), 1,
+            "服务拒绝"},
+        WindowRefusalCase{"YesWithoutALink", "no_link", QStringLiteral("分享完成!"), 2,
+                          "待下次 1"}),
+    vantorel::test::CaseName{});

@@ -101,6 +101,10 @@ inline void servePage(httplib::Server& server, const std::string& path, std::str
 QString scratchDirectory();
 void removeScratchDirectories();
 
+// The value of QT_QPA_PLATFORM for the offscreen platform with one screen of
+// `size` (device pixels); its configuration file lies in a scratch directory.
+QString offscreenPlatform(QSize size);
+
 struct TestState {
     ProgramState state;
 

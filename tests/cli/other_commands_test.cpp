@@ -35,11 +35,18 @@ TEST_F(SettingsCommand, ShowOfAFreshDirectoryGivesTheDefaults) {
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     const std::string file = (dataDir() / "set.ini").string();
     EXPECT_TRUE(hasLine(r.out, "file: " + file + " (not yet written)")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "time=")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "ShareType=0")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "  interval:    3 s")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "  daily limit: 0  (no limit)")) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "  code:        (random per share)")) << r.out;
+    // Each key as set.ini holds it, and its meaning in words.
+    EXPECT_TRUE(hasLine(r.out, "time=3  每项之后暂停 3 秒")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "password=  提取码: 每次分享随机生成")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "type=0  按深度及类型分享")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "ShareType=0  当前 目录下 所有文件和文件夹 (不分享 文件夹内的文件)"))
+        << r.out;
+    EXPECT_TRUE(hasLine(r.out, "ShareTimeLong=0  分享永久 有效")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "ShareNumber=  每日分享数量: 不限制 (到百度的上限为止)")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "isPassWord=0  加密文件名 (随机名称, 保留扩展名): 关")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "befor=0  加前缀: 关")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "分享之前文件名: 不改名")) << r.out;
+    EXPECT_EQ(r.out.find("rename mode"), std::string::npos) << "no internal codes: " << r.out;
     EXPECT_FALSE(fs::exists(file));
 }
 
@@ -68,18 +75,18 @@ TEST_P(SettingsSet, WritesTheKeyAndShowReflectsIt) {
 INSTANTIATE_TEST_SUITE_P(
     SettingsCommand, SettingsSet,
     ::testing::Values(
-        SetCase{"interval", "time", "7", {"time=7", "  interval:    7 s"}},
-        SetCase{"interval_zero", "time", "0", {"time=0", "  interval:    3 s"}},
-        SetCase{"key_in_any_case", "sharenumber", "５", {"ShareNumber=５", "  daily limit: 5"}},
-        SetCase{"period",
-                "ShareTimeLong",
-                "2",
-                {"ShareTimeLong=2", "  period:      \" 7\"  七天 有效"}},
-        SetCase{"fixed_code", "password", "ab12", {"password=ab12", "  code:        ab12"}},
-        SetCase{"fixed_code_upper_case", "password", "AB12", {"password=AB12"}},
-        SetCase{"random_code", "password", "", {"password=", "  code:        (random per share)"}},
-        SetCase{"prefix_box", "befor", "1", {"befor=1", "  rename mode: 3"}},
-        SetCase{"share_type", "ShareType", "4", {"ShareType=4"}}),
+        SetCase{"interval", "time", "7", {"time=7  每项之后暂停 7 秒"}},
+        SetCase{"interval_zero", "time", "0", {"time=0  每项之后暂停 3 秒"}},
+        SetCase{"key_in_any_case", "sharenumber", "５", {"ShareNumber=５  每日分享数量: 5"}},
+        SetCase{"period", "ShareTimeLong", "2", {"ShareTimeLong=2  分享七天 有效"}},
+        SetCase{"fixed_code", "password", "ab12", {"password=ab12  固定提取码 ab12"}},
+        SetCase{"fixed_code_upper_case", "password", "AB12", {"password=AB12  固定提取码 AB12"}},
+        SetCase{
+            "prefix_box", "befor", "1", {"befor=1  加前缀: 开", "分享之前文件名: 名称前加 \"\""}},
+        SetCase{"share_type",
+                "ShareType",
+                "4",
+                {"ShareType=4  当前 目录下 所有文件夹 (包含 子文件夹内的文件夹)"}}),
     CaseName());
 
 TEST_F(SettingsCommand, SetKeepsTheOtherKeysAndLines) {
@@ -140,7 +147,8 @@ TEST_F(SettingsCommand, ShowOfAStoredCodeTooLongSaysSo) {
     writeFile((dataDir() / "set.ini").string(), "[set]\npassword=abcdef\n");
     const ProcessResult r = cli({"settings", "show"});
     EXPECT_EQ(r.exitCode, 2) << describe(r);
-    EXPECT_TRUE(hasLine(r.out, "password=abcdef")) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "password=abcdef  固定提取码 abcdef, 无效: 提取密码,不能大于4位"))
+        << r.out;
     EXPECT_NE(r.err.find("提取密码,不能大于4位"), std::string::npos) << r.err;
 }
 
@@ -180,6 +188,13 @@ TEST_F(WhoamiCommand, WithoutALoginExitsWith4) {
         EXPECT_EQ(r.exitCode, 4) << describe(r);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(kNotLoggedInMessage), std::string::npos) << r.err;
+        // The newcomer learns how to give a login.
+        for (const char* way : {"--cookies", "--cookie-file", "VANTOREL_COOKIES"}) {
+            EXPECT_NE(r.err.find(way), std::string::npos) << way << " in " << r.err;
+        }
+        EXPECT_NE(r.err.find(login.empty() ? "no login was given" : "does not take this login"),
+                  std::string::npos)
+            << r.err;
     }
 }
 

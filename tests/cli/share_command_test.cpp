@@ -314,6 +314,9 @@ TEST_P(NotLoggedIn, ExitsWith4AndTouchesNothing) {
     const ProcessResult r = cliAtSim(args, options);
     EXPECT_EQ(r.exitCode, 4) << describe(r);
     EXPECT_NE(r.err.find(kNotLoggedInMessage), std::string::npos) << r.err;
+    for (const char* way : {"--cookies", "--cookie-file", "VANTOREL_COOKIES"}) {
+        EXPECT_NE(r.err.find(way), std::string::npos) << way << " in " << r.err;
+    }
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(ledgerRows(dataDir()).empty());
     EXPECT_EQ(simRequests("list"), 0);

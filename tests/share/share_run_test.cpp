@@ -280,6 +280,16 @@ public:
             events.push_back("message " + std::string(text) + " " + iconName(icon));
         });
     }
+    // Kept apart from `events`: what the front end shows between entries.
+    std::vector<std::string> started;
+    std::vector<std::chrono::milliseconds> announcedPauses;
+
+    void entryStarted(std::string_view path) override {
+        note([&] { started.emplace_back(path); });
+    }
+    void pauseStarted(std::chrono::milliseconds length) override {
+        note([&] { announcedPauses.push_back(length); });
+    }
     void entryFinished(const EntryOutcome& outcome) override {
         note([&] {
             outcomes.push_back(outcome);
@@ -315,6 +325,8 @@ public:
         buttons.clear();
         messages.clear();
         outcomes.clear();
+        started.clear();
+        announcedPauses.clear();
         finished.reset();
     }
 
@@ -860,6 +872,26 @@ TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithoutAPause) {
     EXPECT_THAT(service.sharedIds(), ElementsAre("202"));
     EXPECT_EQ(folders.skipped, 1);
     EXPECT_EQ(pauses.size(), 1u);
+}
+
+TEST_F(ShareRunTest, EntriesNotYetRecordedAreAnnouncedAndEveryPauseIsNamed) {
+    addTreeA();
+    recordEarlier("other-fid", "md5-101"); // a1: skipped, so never announced
+    const RunSummary summary = runToEnd(login("%2FA"), options(4));
+    EXPECT_EQ(summary.shared, 2);
+    EXPECT_THAT(observer.started, ElementsAre("/A/B/b1.txt", "/A/C/c1.txt"));
+    // One before each pause the run makes; a skipped entry makes none.
+    EXPECT_EQ(observer.announcedPauses, pauses);
+    EXPECT_EQ(observer.announcedPauses, std::vector<std::chrono::milliseconds>(2, 3000ms));
+}
+
+TEST_F(ShareRunTest, SelectedItemsAreAnnouncedAsSelected) {
+    const RunSummary summary =
+        runToEnd(login("%2F", R"([{"server_filename":"x.txt","path":"/sel/x.txt","fs_id":"9"}])"),
+                 options(1));
+    EXPECT_EQ(summary.shared, 1);
+    EXPECT_THAT(observer.started, ElementsAre("/sel/x.txt"));
+    EXPECT_EQ(observer.announcedPauses.size(), 1u);
 }
 
 // The main use of a daily limit: day after day over one large folder, where

@@ -1,13 +1,16 @@
-// Saves pictures of the settings, records and about windows, filled with
-// demonstration data in a scratch data directory, as PNG files.
+// Saves pictures of the settings, records, about and help windows, as they
+// open and at their minimum size, filled with demonstration data in a
+// scratch data directory, as PNG files.
 // Usage: vantorel-window-shots OUTPUT-DIR
 
+#include "app/chinese_locale.h"
 #include "app/skin.h"
 #include "app/ui_wait.h"
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "settings/settings_window.h"
 #include "ui/about_window.h"
+#include "ui/help_window.h"
 #include "ui/records_window.h"
 #include "ui/window_util.h"
 
@@ -96,12 +99,21 @@ bool fillLedger(RecordStore& store) {
     return true;
 }
 
-bool save(QWidget& window, const QString& file) {
-    window.show();
+bool saveOne(QWidget& window, const QString& file) {
     waitPumping(400); // let it lay out and paint
     const bool saved = window.grab().save(file);
     std::fprintf(stderr, "%s %s\n", saved ? "saved" : "cannot save", qPrintable(file));
     return saved;
+}
+
+// The window as it opens (NAME.png), then at its minimum size
+// (NAME-minimum.png).
+bool save(QWidget& window, const QDir& out, const QString& name) {
+    window.show();
+    bool ok = saveOne(window, out.filePath(name + QStringLiteral(".png")));
+    window.resize(window.minimumSize());
+    ok = saveOne(window, out.filePath(name + QStringLiteral("-minimum.png"))) && ok;
+    return ok;
 }
 
 } // namespace
@@ -120,7 +132,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // As the program starts: its font family and its skin.
+    // As the program starts: Chinese throughout, its font family and its
+    // skin.
+    installChineseLocale(app);
     QFont font = QApplication::font();
     font.setFamilies(uiFont(12).families());
     QApplication::setFont(font);
@@ -148,7 +162,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     {
         SettingsWindow settings(data.path());
-        ok = save(settings, out.filePath(QStringLiteral("settings-window.png"))) && ok;
+        ok = save(settings, out, QStringLiteral("settings-window")) && ok;
     }
     {
         RecordsWindow records(store);
@@ -162,11 +176,15 @@ int main(int argc, char** argv) {
         records.model()->setTicked(6, true);
         records.exportBoxes().at(4)->setChecked(true);
         records.exportBoxes().at(5)->setChecked(true);
-        ok = save(records, out.filePath(QStringLiteral("records-window.png"))) && ok;
+        ok = save(records, out, QStringLiteral("records-window")) && ok;
     }
     {
         AboutWindow about;
-        ok = save(about, out.filePath(QStringLiteral("about-window.png"))) && ok;
+        ok = save(about, out, QStringLiteral("about-window")) && ok;
+    }
+    {
+        HelpWindow help;
+        ok = save(help, out, QStringLiteral("help-window")) && ok;
     }
     return ok ? 0 : 1;
 }
