@@ -3,6 +3,7 @@
 // (its request log and state) and what the ledger holds afterwards.
 
 #include "base/service_origin.h"
+#include "ledger_file.h"
 #include "named_case.h"
 #include "netdisk/netdisk_client.h"
 #include "records/record_store.h"
@@ -21,22 +22,12 @@
 #include <mutex>
 #include <optional>
 #include <regex>
-#include <sqlite3.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace vantorel;
-using vantorel::test::LoggedRequest;
-using vantorel::test::readRequestLog;
-using vantorel::test::readSimState;
-using vantorel::test::readSimTree;
-using vantorel::test::requestsTo;
-using vantorel::test::SimItem;
-using vantorel::test::SimProcess;
-using vantorel::test::SimState;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 namespace {
 
@@ -1075,17 +1066,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ShareE2e, FailedSuccessRowStopsTheRunWithTheLink) {
     startSim();
     ASSERT_TRUE(ledger_.close());
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(ledgerPath().c_str(), &db), SQLITE_OK);
-        const int rc = sqlite3_exec(db,
-                                    "CREATE TRIGGER refuse_links BEFORE INSERT ON "
-                                    "linkledger_table WHEN NEW.sharelink <> '分享失败' "
-                                    "BEGIN SELECT RAISE(ABORT, 'disk is full'); END;",
-                                    nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        ASSERT_EQ(rc, SQLITE_OK);
-    }
+    ASSERT_TRUE(vantorel::test::LedgerDb(ledgerPath())
+                    .exec("CREATE TRIGGER refuse_links BEFORE INSERT ON "
+                          "linkledger_table WHEN NEW.sharelink <> '分享失败' "
+                          "BEGIN SELECT RAISE(ABORT, 'disk is full'); END;"));
     ASSERT_TRUE(ledger_.openOrCreate(ledgerPath()));
 
     const RunSummary summary =
