@@ -17,14 +17,7 @@
 #include <vector>
 
 using namespace vantorel;
-using vantorel::test::LoggedRequest;
-using vantorel::test::readRequestLog;
-using vantorel::test::readSimState;
-using vantorel::test::readSimTree;
-using vantorel::test::requestsTo;
-using vantorel::test::SimProcess;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 namespace {
 
