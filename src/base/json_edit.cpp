@@ -81,7 +81,7 @@ Target locate(JsonDocument::Root& root, std::string_view path, bool create) {
     PathReader::Mode mode = PathReader::Mode::Member;
     if (startsWithRootName(path)) {
         PathReader probe(path.substr(JsonDocument::kRootName.size()), PathReader::Mode::AfterRoot);
-        if (!walk(root.value, probe, root.hints).nullish()) {
+        if (!walk(root.value, probe).nullish()) {
             tail = path.substr(JsonDocument::kRootName.size());
             mode = PathReader::Mode::AfterRoot;
         }

@@ -110,22 +110,6 @@ inline Node makeString(const char* text, std::size_t size) {
     return n;
 }
 
-// Where each key was last found. Objects of one shape (the members of a
-// listing) hold their keys at the same places, so looking a key up in the
-// next such object usually succeeds at the first try.
-class MemberHints {
-public:
-    std::uint32_t& at(std::string_view key) {
-        const std::size_t h =
-            key.size() * 7 + static_cast<unsigned char>(key.front()) +
-            (static_cast<std::size_t>(static_cast<unsigned char>(key.back())) << 1);
-        return hints_[h % hints_.size()];
-    }
-
-private:
-    std::array<std::uint32_t, 32> hints_{};
-};
-
 struct FreeDeleter {
     void operator()(void* p) const noexcept { std::free(p); }
 };
@@ -194,7 +178,6 @@ struct JsonDocument::Root {
     jsondoc_detail::Node value = jsondoc_detail::makeKind(jsondoc_detail::Kind::Object);
     jsondoc_detail::LargeBuffer source; // the text of the last parse, strings decoded in place
     jsondoc_detail::Arena arena;
-    mutable jsondoc_detail::MemberHints hints; // lookups only; never part of the value
 
     void reset(jsondoc_detail::Node v) {
         source.reset();
@@ -412,7 +395,7 @@ const Member* findMember(const Node& object, std::string_view key);
 Member* findMember(Node& object, std::string_view key);
 // Walks the remaining segments from `start`. A step from null or undefined
 // (a missing intermediate) or a syntax error gives undefined.
-Node walk(Node current, PathReader& reader, MemberHints& hints);
+Node walk(Node current, PathReader& reader);
 // The value a path names, with the qualification rule of qualifyPath.
 Node resolve(const JsonDocument::Root* root, std::string_view path);
 // The member at `index` of an array (or of an object, by the index's text).

@@ -65,32 +65,20 @@ Member* findMember(Node& object, std::string_view key) {
     return const_cast<Member*>(findMember(static_cast<const Node&>(object), key));
 }
 
-const Member* lookupMember(const Node& object, std::string_view key, MemberHints& hints) {
-    if (key.empty())
-        return findMember(object, key);
-    std::uint32_t& hint = hints.at(key);
-    if (hint < object.size && sameKey(object.members[hint].key, key))
-        return &object.members[hint];
-    const Member* m = findMember(object, key);
-    if (m)
-        hint = static_cast<std::uint32_t>(m - object.members);
-    return m;
-}
-
 Node notFound(std::string_view name) {
     return isInheritedMethod(name) ? makeKind(Kind::Function) : Node{};
 }
 
 // One property access, read-only. `from` must not be null or undefined.
-Node child(const Node& from, const Segment& seg, MemberHints& hints) {
+Node child(const Node& from, const Segment& seg) {
     switch (from.kind) {
     case Kind::Object: {
         if (seg.isIndex) {
             const IndexName name(seg.index);
-            const Member* m = lookupMember(from, name.view, hints);
+            const Member* m = findMember(from, name.view);
             return m ? m->value : Node{};
         }
-        if (const Member* m = lookupMember(from, seg.name, hints))
+        if (const Member* m = findMember(from, seg.name))
             return m->value;
         return notFound(seg.name);
     }
@@ -115,12 +103,12 @@ Node child(const Node& from, const Segment& seg, MemberHints& hints) {
     }
 }
 
-Node walk(Node current, PathReader& reader, MemberHints& hints) {
+Node walk(Node current, PathReader& reader) {
     Segment seg;
     while (reader.next(seg)) {
         if (current.nullish())
             return Node{};
-        current = child(current, seg, hints);
+        current = child(current, seg);
     }
     return reader.failed() ? Node{} : current;
 }
@@ -133,12 +121,12 @@ Node resolve(const JsonDocument::Root* root, std::string_view path) {
         return Node{};
     if (startsWithRootName(path)) {
         PathReader reader(path.substr(JsonDocument::kRootName.size()), PathReader::Mode::AfterRoot);
-        const Node found = walk(root->value, reader, root->hints);
+        const Node found = walk(root->value, reader);
         if (!found.nullish())
             return found;
     }
     PathReader reader(path, PathReader::Mode::Member);
-    return walk(root->value, reader, root->hints);
+    return walk(root->value, reader);
 }
 
 Node memberAt(const Node& container, int index) {
@@ -163,7 +151,7 @@ bool JsonDocument::qualifyPath(std::string& path) const {
     if (root_ && startsWithRootName(path)) {
         PathReader reader(std::string_view(path).substr(kRootName.size()),
                           PathReader::Mode::AfterRoot);
-        if (!walk(root_->value, reader, root_->hints).nullish())
+        if (!walk(root_->value, reader).nullish())
             return true;
     }
     if (path.empty())
@@ -175,7 +163,7 @@ bool JsonDocument::qualifyPath(std::string& path) const {
     if (!root_)
         return false;
     PathReader reader(std::string_view(path).substr(kRootName.size()), PathReader::Mode::AfterRoot);
-    return !walk(root_->value, reader, root_->hints).nullish();
+    return !walk(root_->value, reader).nullish();
 }
 
 bool JsonDocument::exists(std::string_view path) const {
