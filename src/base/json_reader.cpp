@@ -234,14 +234,7 @@ public:
             v.members = arena_.allocate<Member>(count);
             std::memcpy(static_cast<void*>(v.members), stack_.data() + stack_.size() - nodes,
                         nodes * sizeof(Node));
-            Shape& shape = shapes_[count % shapes_.size()];
-            if (shape.count == count && shareKeys(v.members, shape.members, count)) {
-                v.size = count; // keys already known to be distinct
-            } else {
-                v.size = dropRepeatedKeys(v.members, count);
-                if (v.size == count)
-                    shape = Shape{v.members, count};
-            }
+            v.size = dropRepeatedKeys(v.members, count);
             stack_.resize(stack_.size() - nodes);
         }
         return push(v);
@@ -285,23 +278,6 @@ private:
         std::uint64_t head = 0;
         std::memcpy(&head, key.data(), std::min<std::size_t>(key.size(), sizeof head));
         return ((head ^ key.size()) * 0x9E3779B97F4A7C15ULL) >> 58;
-    }
-
-    // Objects of one shape (every member of a listing) keep the keys of the
-    // first such object: lookups then compare against key texts that stay in
-    // the cache, and the keys need no check for repeats.
-    struct Shape {
-        const Member* members = nullptr;
-        std::uint32_t count = 0;
-    };
-
-    static bool shareKeys(Member* members, const Member* shape, std::uint32_t count) {
-        for (std::uint32_t i = 0; i < count; ++i)
-            if (!sameKey(shape[i].key, members[i].name()))
-                return false;
-        for (std::uint32_t i = 0; i < count; ++i)
-            members[i].key = shape[i].key;
-        return true;
     }
 
     // JavaScript objects hold a key once: a repeated key keeps the place of
@@ -350,7 +326,6 @@ private:
 
     Arena& arena_;
     std::vector<Node> stack_;
-    std::array<Shape, 8> shapes_{};
     int depth_ = 0;
     int maxDepth_ = 0;
     int budget_;
