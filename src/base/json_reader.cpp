@@ -274,24 +274,16 @@ private:
         return true;
     }
 
-    static std::uint64_t keyHash(std::string_view key) {
-        std::uint64_t head = 0;
-        std::memcpy(&head, key.data(), std::min<std::size_t>(key.size(), sizeof head));
-        return ((head ^ key.size()) * 0x9E3779B97F4A7C15ULL) >> 58;
-    }
-
     // JavaScript objects hold a key once: a repeated key keeps the place of
     // its first appearance and takes the value of its last. Returns the
     // number of members left.
     static std::uint32_t dropRepeatedKeys(Member* members, std::uint32_t count) {
         std::uint32_t kept = 0;
+        // A small object scans the keys kept so far; a large one indexes them.
         if (count <= 64) {
-            std::uint64_t seen = 0; // a 64-bit filter over the keys kept so far
             for (std::uint32_t i = 0; i < count; ++i) {
-                const std::uint64_t bit = std::uint64_t{1} << keyHash(members[i].name());
-                if ((seen & bit) && keep(members, kept, members[i]))
+                if (keep(members, kept, members[i]))
                     continue;
-                seen |= bit;
                 if (kept != i)
                     members[kept] = members[i];
                 ++kept;
