@@ -221,30 +221,6 @@ std::string_view trimSpace(std::string_view text);
 // A JavaScript string literal at text[pos] (quote ' or "), decoded into out.
 bool readJsString(std::string_view text, std::size_t& pos, std::string& out);
 
-// Keys are short: compare them inline rather than through memcmp.
-inline bool sameKey(const Node& stored, std::string_view key) {
-    const std::size_t n = key.size();
-    if (stored.size != n)
-        return false;
-    const char* a = stored.text;
-    const char* b = key.data();
-    if (n >= 8 && n <= 16) {
-        std::uint64_t a0, a1, b0, b1;
-        std::memcpy(&a0, a, 8);
-        std::memcpy(&b0, b, 8);
-        std::memcpy(&a1, a + n - 8, 8);
-        std::memcpy(&b1, b + n - 8, 8);
-        return a0 == b0 && a1 == b1;
-    }
-    if (n < 8) {
-        for (std::size_t i = 0; i < n; ++i)
-            if (a[i] != b[i])
-                return false;
-        return true;
-    }
-    return std::memcmp(a, b, n) == 0;
-}
-
 // ---------------------------------------------------------------------------
 // Reading literals (json_reader.cpp)
 

@@ -56,7 +56,7 @@ const Member* findMember(const Node& object, std::string_view key) {
     const Member* m = object.members;
     const Member* end = m + object.size;
     for (; m != end; ++m)
-        if (sameKey(m->key, key))
+        if (m->name() == key)
             return m;
     return nullptr;
 }
