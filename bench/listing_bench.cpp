@@ -90,24 +90,32 @@ void report(benchmark::State& state, std::size_t bytesPerIteration, std::size_t 
                             static_cast<std::int64_t>(bytesPerIteration));
 }
 
-void BM_ListingDecode(benchmark::State& state) {
-    const auto members = static_cast<std::size_t>(state.range(0));
-    const std::string& text = reply(members);
+// Runs `decodeAll` once per iteration; the peak memory growth of each is
+// measured outside the timed part. Returns the largest, in KiB.
+template <class Decode> long timedDecodes(benchmark::State& state, Decode decodeAll) {
     long peakGrowthKb = 0;
-    std::size_t checksum = 0;
     for (auto _ : state) {
         state.PauseTiming();
         vantorel::bench::PeakGrowth memory;
         memory.start();
         state.ResumeTiming();
 
-        if (!decode(state, text, members, checksum))
+        if (!decodeAll())
             break;
 
         state.PauseTiming();
         peakGrowthKb = std::max(peakGrowthKb, memory.stopKb());
         state.ResumeTiming();
     }
+    return peakGrowthKb;
+}
+
+void BM_ListingDecode(benchmark::State& state) {
+    const auto members = static_cast<std::size_t>(state.range(0));
+    const std::string& text = reply(members);
+    std::size_t checksum = 0;
+    const long peakGrowthKb =
+        timedDecodes(state, [&] { return decode(state, text, members, checksum); });
     report(state, text.size(), text.size(), peakGrowthKb);
 }
 
@@ -119,25 +127,13 @@ void BM_ListingDecodePages(benchmark::State& state) {
         bytes += text.size();
         largest = std::max(largest, text.size());
     }
-    long peakGrowthKb = 0;
     std::size_t checksum = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        vantorel::bench::PeakGrowth memory;
-        memory.start();
-        state.ResumeTiming();
-
-        bool ok = true;
+    const long peakGrowthKb = timedDecodes(state, [&] {
         for (const std::string& text : texts)
-            if (!(ok = decode(state, text, kPageSize, checksum)))
-                break;
-        if (!ok)
-            break;
-
-        state.PauseTiming();
-        peakGrowthKb = std::max(peakGrowthKb, memory.stopKb());
-        state.ResumeTiming();
-    }
+            if (!decode(state, text, kPageSize, checksum))
+                return false;
+        return true;
+    });
     report(state, bytes, largest, peakGrowthKb);
 }
 
