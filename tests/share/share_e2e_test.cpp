@@ -3,6 +3,7 @@
 // (its request log and state) and what the ledger holds afterwards.
 
 #include "base/service_origin.h"
+#include "fake_browser.h"
 #include "ledger_file.h"
 #include "named_case.h"
 #include "netdisk/netdisk_client.h"
@@ -70,20 +71,6 @@ std::string fidOf(const LoggedRequest& request) {
     const std::size_t start = from + key.size();
     return request.body.substr(start, request.body.find("%5D", start) - start);
 }
-
-class FakeBrowser final : public BrowserSource {
-public:
-    FakeBrowser(std::string cookies, std::string url, std::string selection)
-        : cookies_(std::move(cookies)), url_(std::move(url)), selection_(std::move(selection)) {}
-    std::string cookieText() override { return cookies_; }
-    std::string currentUrl() override { return url_; }
-    std::string runPageScript(std::string_view) override { return selection_; }
-
-private:
-    std::string cookies_;
-    std::string url_;
-    std::string selection_;
-};
 
 // Records every effect of a run, in order, and answers every message at once
 // as a user closing it would.
