@@ -18,15 +18,7 @@
 #include <set>
 #include <thread>
 
-using vantorel::test::makeSimClient;
-using vantorel::test::rawExchange;
-using vantorel::test::readFile;
-using vantorel::test::readLines;
-using vantorel::test::readRequestLog;
-using vantorel::test::requestsTo;
-using vantorel::test::SimProcess;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 namespace {
 
