@@ -1,59 +1,21 @@
 // Closing the main window while a share run is going, in a process of its
 // own from start to exit: the exit status, and the ledger afterwards.
 
+#include "ledger_file.h"
 #include "sim_process.h"
 #include "test_support.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <string>
 #include <vector>
 
+using vantorel::test::integrityCheck;
+using vantorel::test::LedgerDb;
 using vantorel::test::SimProcess;
 using vantorel::test::TempDir;
 
-namespace {
-
-struct Ledger {
-    std::string integrity;
-    std::vector<std::vector<std::string>> rows;
-};
-
-Ledger readLedger(const std::string& file) {
-    Ledger ledger;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return ledger;
-    }
-    const auto query = [db](const char* sql, std::vector<std::vector<std::string>>& out) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(statement) == SQLITE_ROW) {
-                std::vector<std::string> row;
-                for (int c = 0; c < sqlite3_column_count(statement); ++c) {
-                    const unsigned char* text = sqlite3_column_text(statement, c);
-                    row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-                }
-                out.push_back(std::move(row));
-            }
-        }
-        sqlite3_finalize(statement);
-    };
-    std::vector<std::vector<std::string>> check;
-    query("PRAGMA integrity_check;", check);
-    if (!check.empty() && !check[0].empty()) {
-        ledger.integrity = check[0][0];
-    }
-    query("SELECT isdir, path, beforename, sharelink, password, sharetime, fid, username, other "
-          "FROM linkledger_table ORDER BY id;",
-          ledger.rows);
-    sqlite3_close(db);
-    return ledger;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(ProgramExit, ClosingTheWindowDuringARunEndsWithZeroAndLeavesAWholeLedger) {
     // The first share is answered at once, every later one only after ten
@@ -82,10 +44,13 @@ TEST(ProgramExit, ClosingTheWindowDuringARunEndsWithZeroAndLeavesAWholeLedger) {
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output;
     EXPECT_EQ(program.exitCode(), 0) << output;
 
-    const Ledger ledger = readLedger(data.file("linkledger.db"));
-    EXPECT_EQ(ledger.integrity, "ok");
-    ASSERT_EQ(ledger.rows.size(), 1U) << "the row of the first share, and no other";
-    for (const std::vector<std::string>& row : ledger.rows) {
+    const std::string ledgerFile = data.file("linkledger.db");
+    EXPECT_EQ(integrityCheck(ledgerFile), "ok");
+    const auto rows = LedgerDb(ledgerFile, LedgerDb::Open::ExistingOnly)
+                          .rows("SELECT isdir, path, beforename, sharelink, password, sharetime, "
+                                "fid, username, other FROM linkledger_table ORDER BY id;");
+    ASSERT_EQ(rows.size(), 1U) << "the row of the first share, and no other";
+    for (const std::vector<std::string>& row : rows) {
         ASSERT_EQ(row.size(), 9U);
         EXPECT_EQ(row[0], "0");
         EXPECT_EQ(row[1], "/我的文档/" + row[2]);

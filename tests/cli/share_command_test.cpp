@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -541,16 +540,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ShareCommand, SuccessRowThatCannotBeWrittenEndsTheRunWith5AndKeepsTheLink) {
     ASSERT_TRUE(startSim());
     insertRow(ShareRecord{.isdir = "0", .path = "/elsewhere", .fid = "1"});
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(ledgerFile().c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db,
-                               "CREATE TRIGGER refuse BEFORE INSERT ON linkledger_table "
-                               "BEGIN SELECT RAISE(ABORT, 'disk says no'); END;",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
-        sqlite3_close(db);
-    }
+    ASSERT_TRUE(LedgerDb(ledgerFile())
+                    .exec("CREATE TRIGGER refuse BEFORE INSERT ON linkledger_table "
+                          "BEGIN SELECT RAISE(ABORT, 'disk says no'); END;"));
     const ProcessResult r = share({"--path", "/A"});
     EXPECT_EQ(r.exitCode, 5) << describe(r);
     EXPECT_EQ(r.out, "");

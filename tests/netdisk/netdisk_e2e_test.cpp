@@ -3,6 +3,7 @@
 // read back from the simulator's request log.
 
 #include "base/service_origin.h"
+#include "fake_browser.h"
 #include "named_case.h"
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
@@ -17,14 +18,7 @@
 #include <vector>
 
 using namespace vantorel;
-using vantorel::test::LoggedRequest;
-using vantorel::test::readRequestLog;
-using vantorel::test::readSimState;
-using vantorel::test::readSimTree;
-using vantorel::test::requestsTo;
-using vantorel::test::SimProcess;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 namespace {
 
@@ -54,24 +48,6 @@ std::string renameTarget() {
     return std::string("/api/filemanager?async=2&onnest=fail&opera=rename&bdstoken=") +
            SimProcess::kBdstoken + "&clienttype=0&app_id=250528&web=1";
 }
-
-class FakeBrowser final : public BrowserSource {
-public:
-    FakeBrowser(std::string cookies, std::string url, std::string selection)
-        : cookies_(std::move(cookies)), url_(std::move(url)), selection_(std::move(selection)) {}
-    std::string cookieText() override { return cookies_; }
-    std::string currentUrl() override { return url_; }
-    std::string runPageScript(std::string_view script) override {
-        scripts.emplace_back(script);
-        return selection_;
-    }
-    std::vector<std::string> scripts;
-
-private:
-    std::string cookies_;
-    std::string url_;
-    std::string selection_;
-};
 
 class ClientE2e : public ::testing::Test {
 protected:

@@ -1,6 +1,8 @@
+#include "ledger_file.h"
 #include "named_case.h"
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
+#include "temp_dir.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +10,6 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <thread>
 #include <tuple>
 
@@ -20,71 +21,9 @@ using ::testing::HasSubstr;
 namespace {
 
 using vantorel::test::CaseName;
+using vantorel::test::LedgerDb;
 using vantorel::test::PrintTo;
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "vantorel-ledger-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// A second, plain connection to look at the file the way any SQLite tool
-// would, independent of the store under test.
-class RawDb {
-public:
-    explicit RawDb(const fs::path& file) {
-        if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK)
-            ADD_FAILURE() << "cannot open " << file;
-        sqlite3_busy_timeout(db_, 5000);
-    }
-    ~RawDb() { sqlite3_close(db_); }
-    RawDb(const RawDb&) = delete;
-    RawDb& operator=(const RawDb&) = delete;
-
-    void exec(const std::string& sql) {
-        char* message = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK)
-            ADD_FAILURE() << sql << ": " << (message ? message : "?");
-        sqlite3_free(message);
-    }
-
-    // Every row of a query, each column as text ("NULL" for NULL).
-    std::vector<std::vector<std::string>> rows(const std::string& sql) {
-        std::vector<std::vector<std::string>> out;
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-            ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
-            return out;
-        }
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-                row.emplace_back(text ? std::string(text, static_cast<std::size_t>(
-                                                              sqlite3_column_bytes(statement, i)))
-                                      : "NULL");
-            }
-            out.push_back(std::move(row));
-        }
-        sqlite3_finalize(statement);
-        return out;
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
+using vantorel::test::TempDir;
 
 ShareRecord fileRecord(const std::string& name, const std::string& md5, const std::string& fid) {
     ShareRecord r;
@@ -124,7 +63,7 @@ std::vector<std::int64_t> idsOf(const std::vector<ShareRecord>& rows) {
 class LedgerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        file_ = dir_.path() / "linkledger.db";
+        file_ = fs::path(dir_.path()) / "linkledger.db";
         const Status opened = store_.openOrCreate(file_);
         ASSERT_TRUE(opened) << opened.error().message;
     }
@@ -140,7 +79,7 @@ protected:
         return rows ? *rows : std::vector<ShareRecord>{};
     }
 
-    ScratchDir dir_;
+    TempDir dir_;
     fs::path file_;
     RecordStore store_;
 };
@@ -164,7 +103,7 @@ TEST_F(LedgerTest, NewFileHoldsExactlyTheLedgerSchema) {
                               "  username text,\r\n"
                               "  other text\r\n"
                               " )";
-    RawDb raw(file_);
+    LedgerDb raw(file_);
     using Row = std::vector<std::string>;
     EXPECT_THAT(raw.rows("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name"),
                 ElementsAre(Row{"index", "linkledger_table_MD5", "linkledger_table",
@@ -239,7 +178,7 @@ TEST_F(LedgerTest, IsdirAndSizeAreStoredByColumnAffinity) {
     folder.size = "";
     insert(folder);
     insert(fileRecord("file", "m", "8"));
-    RawDb raw(file_);
+    LedgerDb raw(file_);
     using Row = std::vector<std::string>;
     EXPECT_THAT(raw.rows("SELECT typeof(isdir), isdir, typeof(size), size FROM linkledger_table"),
                 ElementsAre(Row{"integer", "1", "text", ""}, Row{"integer", "0", "text", "1.5G"}));
@@ -265,7 +204,7 @@ TEST_F(LedgerTest, LookupsAnswerWhetherAnyRowMatches) {
 TEST_F(LedgerTest, LookupsUseTheIndexes) {
     // A lookup that reads the whole table costs ~0.1 s on a large ledger,
     // once per item of a run.
-    RawDb raw(file_);
+    LedgerDb raw(file_);
     const std::pair<const char*, const char*> cases[] = {
         {ledger_sql::kFindByMd5, "USING INDEX linkledger_table_MD5"},
         {ledger_sql::kFindByFid, "USING INDEX linkledger_table_fid"}};
@@ -358,7 +297,7 @@ TEST_F(LedgerTest, ReopeningKeepsRowsAndSchema) {
     insert(fileRecord("a", "m", "1"));
     ASSERT_TRUE(store_.openOrCreate(file_));
     EXPECT_THAT(idsOf(all()), ElementsAre(1));
-    RawDb raw(file_);
+    LedgerDb raw(file_);
     EXPECT_EQ(raw.rows("SELECT count(*) FROM sqlite_master")[0][0], "4");
 }
 
@@ -489,8 +428,8 @@ struct OpenFailure {
 class LedgerOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
 
 TEST_P(LedgerOpenFailure, ReportsPathAndReason) {
-    ScratchDir dir;
-    const fs::path target = GetParam().prepare(dir.path());
+    TempDir dir;
+    const fs::path target = GetParam().prepare(fs::path(dir.path()));
     RecordStore store;
     const Status opened = store.openOrCreate(target);
     ASSERT_FALSE(opened);
@@ -530,7 +469,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "file is not a database"},
                       OpenFailure{"SomeOtherDatabase",
                                   [](const fs::path& d) {
-                                      RawDb(d / "linkledger.db").exec("CREATE TABLE other(x);");
+                                      LedgerDb(d / "linkledger.db").exec("CREATE TABLE other(x);");
                                       return d / "linkledger.db";
                                   },
                                   "no share ledger"}),
@@ -544,8 +483,8 @@ TEST(LedgerOpen, EmptyPathIsAnError) {
 }
 
 TEST(LedgerOpen, EmptyExistingFileBecomesALedger) {
-    ScratchDir dir;
-    const fs::path file = dir.path() / "linkledger.db";
+    TempDir dir;
+    const fs::path file = fs::path(dir.path()) / "linkledger.db";
     std::ofstream{file};
     RecordStore store;
     ASSERT_TRUE(store.openOrCreate(file));
@@ -561,15 +500,15 @@ TEST(LedgerOpen, InMemoryLedgerWorks) {
 }
 
 TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
-    ScratchDir dir;
-    const fs::path file = dir.path() / "linkledger.db";
+    TempDir dir;
+    const fs::path file = fs::path(dir.path()) / "linkledger.db";
     const std::string dumpSql = "SELECT * FROM linkledger_table ORDER BY id";
     std::vector<std::vector<std::string>> before;
     std::string tableSql;
     {
         // Laid out like an existing ledger: only the table, values quoted
         // into the statement text.
-        RawDb raw(file);
+        LedgerDb raw(file);
         raw.exec(ledger_sql::kCreateTable);
         raw.exec("INSERT INTO linkledger_table VALUES (null,'0','/a/b.mp4','b.mp4','','https://"
                  "pan.example/s/1','ab12','2021-05-27 15:17:58','1.5G','0123abcd','https://"
@@ -599,7 +538,7 @@ TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
     ASSERT_TRUE(store.insertRecord(fileRecord("d", "m", "1004")));
     ASSERT_TRUE(store.close());
 
-    RawDb raw(file);
+    LedgerDb raw(file);
     auto after = raw.rows(dumpSql);
     ASSERT_EQ(after.size(), 4u);
     EXPECT_EQ(after.back()[0], "4");
@@ -615,9 +554,9 @@ TEST(LedgerOpen, LegacyFileGainsIndexesAndKeepsItsRows) {
 // Rows commit to a write-ahead log while the ledger is open; the file is a
 // plain rollback-journal database again once the last connection has closed.
 TEST(LedgerOpen, WriteAheadLogOnlyWhileOpen) {
-    ScratchDir dir;
-    const fs::path file = dir.path() / "linkledger.db";
-    const fs::path log = dir.path() / "linkledger.db-wal";
+    TempDir dir;
+    const fs::path file = fs::path(dir.path()) / "linkledger.db";
+    const fs::path log = fs::path(dir.path()) / "linkledger.db-wal";
     const std::string mode = "PRAGMA journal_mode;";
     using Row = std::vector<std::string>;
 
@@ -629,7 +568,7 @@ TEST(LedgerOpen, WriteAheadLogOnlyWhileOpen) {
     ASSERT_TRUE(cli.insertRecord(fileRecord("b", "m2", "2")));
     EXPECT_TRUE(*app.findByFid("2"));
     {
-        RawDb raw(file);
+        LedgerDb raw(file);
         EXPECT_THAT(raw.rows(mode), ElementsAre(Row{"wal"}));
     }
     EXPECT_TRUE(fs::exists(log));
@@ -641,7 +580,7 @@ TEST(LedgerOpen, WriteAheadLogOnlyWhileOpen) {
     ASSERT_TRUE(cli.close());
 
     EXPECT_FALSE(fs::exists(log));
-    RawDb raw(file);
+    LedgerDb raw(file);
     EXPECT_THAT(raw.rows(mode), ElementsAre(Row{"delete"}));
     EXPECT_THAT(raw.rows("SELECT fid FROM linkledger_table ORDER BY id"),
                 ElementsAre(Row{"1"}, Row{"2"}, Row{"3"}));
@@ -706,7 +645,7 @@ TEST_F(LedgerTest, WorkerAndWindowShareTheConnection) {
 TEST_F(LedgerTest, SecondProcessWaitsForTheFileInsteadOfFailing) {
     // Another program (the command line while the app is open) holds the
     // write lock for a moment; the store waits for it.
-    RawDb other(file_);
+    LedgerDb other(file_);
     other.exec("BEGIN IMMEDIATE;");
     other.exec("INSERT INTO linkledger_table(fid) VALUES ('other');");
     std::atomic<bool> started{false};

@@ -7,7 +7,7 @@
 // The moments come from a seeded generator; the seed is printed, and
 // VANTOREL_CRASH_SEED=<seed> repeats a sequence.
 
-#include "cli_harness.h"
+#include "expected_run.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -176,7 +176,7 @@ TEST_F(CrashSafetyTest, KilledRunsLeaveAWholeLedgerAndNoItemIsSharedTwice) {
     int completedRuns = 0;
     int killedWithShareUnrecorded = 0;
     std::set<std::string> shared; // fids with a success row before this run
-    SimState before = fetchSimState(*sim_);
+    SimState before = readSimState(*sim_).value_or(SimState{});
 
     // Every fifth run pauses a second after each item, so that kills land in
     // the pause as well as in requests and inserts.
@@ -196,14 +196,14 @@ TEST_F(CrashSafetyTest, KilledRunsLeaveAWholeLedgerAndNoItemIsSharedTwice) {
         if (cli.running())
             cli.sendSignal(SIGKILL);
         // The run may still have ended by itself just before the signal.
-        const CliResult result = cli.wait(120s);
-        const bool killed = result.signal == SIGKILL;
+        const ProcessResult result = cli.finish(120s);
+        const bool killed = result.termSignal == SIGKILL;
         if (killed)
             ++kills;
         else
             ASSERT_EQ(result.exitCode, 0) << describe(result);
 
-        const SimState after = fetchSimState(*sim_);
+        const SimState after = readSimState(*sim_).value_or(SimState{});
         // Nothing the ledger held as shared when the run began was shared
         // again by it.
         for (std::size_t i = before.shares.size(); i < after.shares.size(); ++i)
@@ -228,15 +228,15 @@ TEST_F(CrashSafetyTest, KilledRunsLeaveAWholeLedgerAndNoItemIsSharedTwice) {
         ++completedRuns;
         checkComplete(nowShared);
         data_ = std::make_unique<TempDir>();
-        ASSERT_TRUE(resetSim(*sim_));
+        ASSERT_TRUE(simControl(*sim_, "/__sim/reset"));
         shared.clear();
-        before = fetchSimState(*sim_);
+        before = readSimState(*sim_).value_or(SimState{});
     }
 
     // And a last run, not killed, finishes what the last kill left.
-    const CliResult last = runCli(shareArgs(-1));
+    const ProcessResult last = runCli(shareArgs(-1));
     ASSERT_EQ(last.exitCode, 0) << describe(last);
-    const SimState after = fetchSimState(*sim_);
+    const SimState after = readSimState(*sim_).value_or(SimState{});
     for (std::size_t i = before.shares.size(); i < after.shares.size(); ++i)
         for (const std::string& fid : after.shares[i].fsIds)
             EXPECT_EQ(shared.count(fid), 0u) << "shared again: " << entries_[fid].path;
@@ -259,7 +259,7 @@ TEST_F(CrashSafetyTest, InterruptedRunsStopCleanlyAndLoseNoAnsweredShare) {
     std::cout << "interrupt seed: " << seed << std::endl;
     std::mt19937_64 random(seed);
     std::set<std::string> shared;
-    SimState before = fetchSimState(*sim_);
+    SimState before = readSimState(*sim_).value_or(SimState{});
     int interrupts = 0;
     for (int run = 1; run <= 12 && !HasFailure(); ++run) {
         const bool pausing = run % 3 == 0;
@@ -274,14 +274,14 @@ TEST_F(CrashSafetyTest, InterruptedRunsStopCleanlyAndLoseNoAnsweredShare) {
             std::this_thread::sleep_for(1ms);
         if (cli.running())
             cli.sendSignal(SIGINT);
-        const CliResult result = cli.wait(60s);
+        const ProcessResult result = cli.finish(60s);
         // 130 once the watcher is in place; before that the default action
         // ends the process by the signal, which a shell reports as 130 too.
-        const bool interrupted = result.exitCode == 130 || result.signal == SIGINT;
+        const bool interrupted = result.exitCode == 130 || result.termSignal == SIGINT;
         EXPECT_TRUE(interrupted || result.exitCode == 0) << describe(result);
         interrupts += interrupted ? 1 : 0;
 
-        const SimState after = fetchSimState(*sim_);
+        const SimState after = readSimState(*sim_).value_or(SimState{});
         const std::set<std::string> nowShared = checkRows(after);
         int unrecorded = 0;
         for (std::size_t i = before.shares.size(); i < after.shares.size(); ++i) {
@@ -295,9 +295,9 @@ TEST_F(CrashSafetyTest, InterruptedRunsStopCleanlyAndLoseNoAnsweredShare) {
         if (result.exitCode == 0) {
             checkComplete(nowShared);
             data_ = std::make_unique<TempDir>();
-            ASSERT_TRUE(resetSim(*sim_));
+            ASSERT_TRUE(simControl(*sim_, "/__sim/reset"));
             shared.clear();
-            before = fetchSimState(*sim_);
+            before = readSimState(*sim_).value_or(SimState{});
         }
     }
     std::cout << interrupts << " runs interrupted" << std::endl;

@@ -5,7 +5,7 @@
 // call for: one per verdict, none where the service gave no verdict (so the
 // item is tried again later), never two for one entry.
 
-#include "cli_harness.h"
+#include "expected_run.h"
 #include "named_case.h"
 
 #include <algorithm>
@@ -62,7 +62,7 @@ bool sanitizerSpoke(const std::string& err) {
 }
 
 // Checks a finished run against what it must have printed and written.
-void expectRunAsPrescribed(const CliResult& result, const ExpectedRun& expected,
+void expectRunAsPrescribed(const ProcessResult& result, const ExpectedRun& expected,
                            const std::string& ledgerFile) {
     EXPECT_FALSE(sanitizerSpoke(result.err)) << result.err;
     const auto lines = parseShareOutput(result.out);
@@ -139,14 +139,14 @@ TEST_P(ShareFaultTest, OneRowPerVerdictAndARefusedRunEnds) {
             rule.size() - 1,
             ",\"fs_id\":" + files[static_cast<std::size_t>(item)].fsId +
                 (fault.times >= 0 ? ",\"times\":" + std::to_string(fault.times) : std::string()));
-        ASSERT_TRUE(addSimFault(sim, rule)) << rule;
+        ASSERT_TRUE(simControl(sim, "/__sim/fault", rule)) << rule;
     }
 
     // Share type 2: the files of the folder only.
     std::vector<std::string> options = {"--set", "ShareType=1"};
     options.insert(options.end(), fault.cliOptions.begin(), fault.cliOptions.end());
-    const CliResult result = runCli(shareArgs(data, sim, kFolder, options));
-    const SimState state = fetchSimState(sim);
+    const ProcessResult result = runCli(shareArgs(data, sim, kFolder, options));
+    const SimState state = readSimState(sim).value_or(SimState{});
     ASSERT_EQ(state.faultsApplied.size(), fault.items.size());
     for (std::int64_t applied : state.faultsApplied)
         EXPECT_GE(applied, 1) << "a fault did not act";
@@ -228,9 +228,9 @@ TEST_P(ListingFaultTest, EndsTheRunNamingTheFolderAndWhy) {
     writeFile(data.file("tree.json"), faultTree());
     SimProcess sim({"--tree", data.file("tree.json"), "--fixed-time", kFixedTime});
     ASSERT_TRUE(sim.started()) << sim.error();
-    ASSERT_TRUE(addSimFault(sim, fault.rule));
+    ASSERT_TRUE(simControl(sim, "/__sim/fault", fault.rule));
 
-    const CliResult result = runCli(shareArgs(data, sim, kFolder, fault.cliOptions));
+    const ProcessResult result = runCli(shareArgs(data, sim, kFolder, fault.cliOptions));
     ASSERT_EQ(result.exitCode, 1) << describe(result);
     EXPECT_FALSE(sanitizerSpoke(result.err)) << result.err;
     EXPECT_EQ(result.out, "");
@@ -240,7 +240,7 @@ TEST_P(ListingFaultTest, EndsTheRunNamingTheFolderAndWhy) {
     EXPECT_NE(result.err.find(fault.reason), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("分享完成!"), std::string::npos) << result.err;
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     EXPECT_TRUE(state.shares.empty());
     EXPECT_EQ(state.raw.find("\"share\":"), std::string::npos) << "a share request was sent";
     const LedgerRead ledger = readLedger(data.file("linkledger.db"));
@@ -287,16 +287,16 @@ TEST(ListingContent, MalformedMembersAreDroppedOrSharedAsTheyRead) {
     writeFile(data.file("tree.json"), tree);
     SimProcess sim({"--tree", data.file("tree.json"), "--fixed-time", kFixedTime});
     ASSERT_TRUE(sim.started()) << sim.error();
-    ASSERT_TRUE(addSimFault(sim, R"({"endpoint":"list","kind":"mangle"})"));
+    ASSERT_TRUE(simControl(sim, "/__sim/fault", R"({"endpoint":"list","kind":"mangle"})"));
     const auto listing = fetchListing(sim, "/杂乱");
     ASSERT_EQ(listing.size(), 16u);
 
     // Share type 1: files, then folders.
-    const CliResult result = runCli(shareArgs(data, sim, "/杂乱", {"--set", "ShareType=0"}));
+    const ProcessResult result = runCli(shareArgs(data, sim, "/杂乱", {"--set", "ShareType=0"}));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_NE(result.err.find("分享完成!"), std::string::npos) << result.err;
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     const ExpectedRun expected = expectFolderRun(
         listing, 1, [](int) { return shared(); }, state);
     // Some members must really have been dropped, and some shared.
@@ -330,12 +330,12 @@ TEST(ListingContent, HundredThousandEntries) {
     SimProcess sim({"--tree", data.file("tree.json"), "--fixed-time", kFixedTime});
     ASSERT_TRUE(sim.started()) << sim.error();
 
-    const CliResult result = runCli(shareArgs(data, sim, "/大目录", {"--set", "ShareType=4"}));
+    const ProcessResult result = runCli(shareArgs(data, sim, "/大目录", {"--set", "ShareType=4"}));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_NE(result.err.find("100000 entries to go through"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("分享完成!"), std::string::npos) << result.err;
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     const ExpectedRun expected = expectFolderRun(
         folders, 3, [](int) { return shared(); }, state);
     ASSERT_EQ(expected.rows.size(), 3u);
@@ -360,14 +360,14 @@ TEST_P(RenameFaultTest, ShareIsRecordedUnderTheNameTheItemKeeps) {
     std::string rule = GetParam().rule;
     // Every rename after the first fails (a retry by the HTTP layer too).
     rule.insert(rule.size() - 1, R"(,"after":1)");
-    ASSERT_TRUE(addSimFault(sim, rule));
+    ASSERT_TRUE(simControl(sim, "/__sim/fault", rule));
 
-    const CliResult result = runCli(
+    const ProcessResult result = runCli(
         shareArgs(data, sim, kFolder,
                   {"--set", "ShareType=1", "--set", "befor=1", "--set", "BeforZhui=已分享_"}));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     ASSERT_EQ(state.faultsApplied.size(), 1u);
     EXPECT_GE(state.faultsApplied[0], 5);
     const auto outcome = [](int attempt) {
@@ -395,13 +395,14 @@ TEST(HomePageFault, ErrorPageRefusesTheRun) {
     writeFile(data.file("tree.json"), faultTree());
     SimProcess sim({"--tree", data.file("tree.json")});
     ASSERT_TRUE(sim.started()) << sim.error();
-    ASSERT_TRUE(addSimFault(sim, R"({"endpoint":"home","kind":"status","value":500})"));
+    ASSERT_TRUE(
+        simControl(sim, "/__sim/fault", R"({"endpoint":"home","kind":"status","value":500})"));
 
-    const CliResult result = runCli(shareArgs(data, sim, kFolder, {}));
+    const ProcessResult result = runCli(shareArgs(data, sim, kFolder, {}));
     EXPECT_EQ(result.exitCode, 1) << describe(result);
     EXPECT_NE(result.err.find("HTTP status 500"), std::string::npos) << describe(result);
     EXPECT_EQ(result.out, "");
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     EXPECT_TRUE(state.shares.empty());
     const LedgerRead ledger = readLedger(data.file("linkledger.db"));
     EXPECT_TRUE(ledger.rows.empty());

@@ -3,7 +3,7 @@
 // a service whose certificate nobody vouches for, and the login cookie that
 // must never show up anywhere but in the user's own cookie file.
 
-#include "cli_harness.h"
+#include "expected_run.h"
 #include "named_case.h"
 #include "sim_client.h"
 
@@ -49,11 +49,11 @@ TEST(HostileNames, SqlInANameIsStoredVerbatim) {
     ASSERT_TRUE(sim.started()) << sim.error();
     const auto listing = fetchListing(sim, "/安全");
 
-    const CliResult result =
+    const ProcessResult result =
         runCli(shareArgs(data.path(), sim.origin(), SimProcess::loginCookieHeader(), "/安全"));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     ASSERT_EQ(state.user, craftedUser);
     const ExpectedRun expected = expectFolderRun(
         listing, 2, [](int) { return AttemptOutcome{}; }, state);
@@ -67,17 +67,17 @@ TEST(HostileNames, SqlInANameIsStoredVerbatim) {
     EXPECT_EQ(ledger.rows[0].username, craftedUser);
 
     // Filters carry the same text into a query of their own.
-    const CliResult listed = runCli(
+    const ProcessResult listed = runCli(
         {"--data-dir", data.path(), "records", "list", "--name", crafted, "--user", craftedUser});
     ASSERT_EQ(listed.exitCode, 0) << describe(listed);
     EXPECT_NE(listed.out.find(crafted), std::string::npos) << listed.out;
     EXPECT_EQ(listed.out.find("plain.txt"), std::string::npos) << listed.out;
 
     // A second run finds both rows and shares nothing again.
-    const CliResult again =
+    const ProcessResult again =
         runCli(shareArgs(data.path(), sim.origin(), SimProcess::loginCookieHeader(), "/安全"));
     ASSERT_EQ(again.exitCode, 0) << describe(again);
-    EXPECT_EQ(fetchSimState(sim).shares.size(), 2u);
+    EXPECT_EQ(readSimState(sim).value_or(SimState{}).shares.size(), 2u);
     EXPECT_EQ(readLedger(data.file("linkledger.db")).rows.size(), 2u);
 }
 
@@ -106,16 +106,16 @@ TEST(HostileNames, JsonInANameRenamesOnlyItsOwnItem) {
                                                jsonQuote("/安全/" + crafted) +
                                                R"(, "server_filename": )" + jsonQuote(crafted) +
                                                R"(, "size": 0, "md5": ""}])");
-    const CliResult result =
+    const ProcessResult result =
         runCli({"--data-dir", data.path(), "--origin", sim.origin(), "share", "--cookies",
                 SimProcess::loginCookieHeader(), "--selection", data.file("selection.json"),
                 "--set", "time=-1", "--set", "befor=1", "--set", "BeforZhui=新_"});
     ASSERT_EQ(result.exitCode, 0) << describe(result);
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     ASSERT_EQ(state.renames.size(), 1u) << state.raw;
     EXPECT_EQ(state.renames[0].path, "/安全/" + crafted);
-    EXPECT_EQ(state.renames[0].newname, "新_" + crafted);
+    EXPECT_EQ(state.renames[0].newName, "新_" + crafted);
     EXPECT_EQ(state.renames[0].errnoValue, 0);
 
     const auto after = fetchListing(sim, "/安全");
@@ -148,14 +148,14 @@ TEST(HostileNames, PlaceholderCharacterInANameRenamesOnlyItsOwnItem) {
               R"([{"fs_id": 500000000000042, "isdir": 0, "path": )" +
                   jsonQuote("/安全/" + placeholderName) + R"(, "server_filename": )" +
                   jsonQuote(placeholderName) + R"(, "size": 0, "md5": ""}])");
-    const CliResult result =
+    const ProcessResult result =
         runCli({"--data-dir", data.path(), "--origin", sim.origin(), "share", "--cookies",
                 SimProcess::loginCookieHeader(), "--selection", data.file("selection.json"),
                 "--set", "time=-1", "--set", "befor=1", "--set", "BeforZhui=新_"});
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_EQ(result.out.find(backslashName), std::string::npos) << result.out;
 
-    const SimState state = fetchSimState(sim);
+    const SimState state = readSimState(sim).value_or(SimState{});
     ASSERT_EQ(state.renames.size(), 1u) << state.raw;
     EXPECT_EQ(state.renames[0].path, "/安全/" + placeholderName);
     EXPECT_EQ(state.renames[0].errnoValue, 0);
@@ -227,7 +227,7 @@ class ScriptReplyTest : public ::testing::TestWithParam<ScriptReply> {};
 TEST_P(ScriptReplyTest, ListingThatIsScriptIsNoListing) {
     ScriptService service(GetParam().body, R"({"errno":0,"link":"x","ctime":1})");
     TempDir data;
-    const CliResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
+    const ProcessResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
     ASSERT_EQ(result.exitCode, 1) << describe(result);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("获取文件列表失败: / ("), std::string::npos) << result.err;
@@ -257,7 +257,7 @@ TEST(ScriptReplies, ShareReplyThatIsScriptIsNoVerdict) {
     ScriptService service("{\"errno\":0,\"list\":[" + std::string(kEntry) + "]}",
                           R"({"errno":0,"link":"http://127.0.0.1/s/1","ctime":eval("1")})");
     TempDir data;
-    const CliResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
+    const ProcessResult result = runCli(shareArgs(data.path(), service.origin(), "BDUSS=1", "/"));
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_EQ(result.out, "pending\t/evil.txt\t服务的回答不是 JSON\n");
     EXPECT_EQ(service.shareRequests(), 1);
@@ -287,30 +287,30 @@ TEST(Https, SelfSignedServiceIsRefusedUnlessItsCertificateIsGiven) {
 
     const auto args =
         shareArgs(data.path(), sim.origin(), SimProcess::loginCookieHeader(), "/安全");
-    const CliResult refused = runCli(args);
+    const ProcessResult refused = runCli(args);
     EXPECT_EQ(refused.exitCode, 1) << describe(refused);
     EXPECT_NE(refused.err.find("certificate"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.out, "");
     // The handshake failed before any request, the login included, was sent.
     EXPECT_EQ(readFile(data.file("requests.jsonl")), "");
 
-    const CliResult whoami =
+    const ProcessResult whoami =
         runCli({"--origin", sim.origin(), "whoami", "--cookies", SimProcess::loginCookieHeader()});
     EXPECT_EQ(whoami.exitCode, 1) << describe(whoami);
 
     // The same certificate given as the CA to trust: the run goes through.
     auto trusted = args;
     trusted.insert(trusted.begin(), {"--ca-file", data.file("cert.pem")});
-    const CliResult accepted = runCli(trusted);
+    const ProcessResult accepted = runCli(trusted);
     ASSERT_EQ(accepted.exitCode, 0) << describe(accepted);
     EXPECT_EQ(parseShareOutput(accepted.out).size(), 1u) << accepted.out;
-    EXPECT_EQ(fetchSimState(sim).shares.size(), 1u);
+    EXPECT_EQ(readSimState(sim).value_or(SimState{}).shares.size(), 1u);
     EXPECT_EQ(readLedger(data.file("linkledger.db")).rows.size(), 1u);
 
     // Also through the environment.
-    const CliResult viaEnv =
+    const ProcessResult viaEnv =
         runCli({"--origin", sim.origin(), "whoami", "--cookies", SimProcess::loginCookieHeader()},
-               {{"VANTOREL_CA_FILE", data.file("cert.pem")}});
+               {.setEnv = {{"VANTOREL_CA_FILE", data.file("cert.pem")}}});
     EXPECT_EQ(viaEnv.exitCode, 0) << describe(viaEnv);
     EXPECT_EQ(viaEnv.out, std::string(SimProcess::kUser) + "\n");
 }
@@ -351,9 +351,10 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
                   "\n");
     ::chmod(otherHostFile.c_str(), 0600);
 
-    std::vector<CliResult> results;
-    const auto run = [&](std::vector<std::string> args, EnvList env = {}) {
-        results.push_back(runCli(std::move(args), std::move(env)));
+    std::vector<ProcessResult> results;
+    const auto run = [&](std::vector<std::string> args,
+                         std::vector<std::pair<std::string, std::string>> env = {}) {
+        results.push_back(runCli(std::move(args), {.setEnv = std::move(env)}));
         return results.back();
     };
     const std::string dataDir = data.file("data");
@@ -365,7 +366,8 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
                             {"--set", "befor=1", "--set", "BeforZhui=x_"}))
                   .exitCode,
               0);
-    ASSERT_TRUE(addSimFault(sim, R"({"endpoint":"share","kind":"status","value":500})"));
+    ASSERT_TRUE(
+        simControl(sim, "/__sim/fault", R"({"endpoint":"share","kind":"status","value":500})"));
     std::vector<std::string> viaFile = shareArgs(dataDir, sim.origin(), "", "/安全");
     viaFile.erase(viaFile.begin() + 5, viaFile.begin() + 7);
     viaFile.insert(viaFile.begin() + 5, {"--cookie-file", cookieFile});
@@ -399,7 +401,7 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
         EXPECT_EQ(results[i].out.find(secret), std::string::npos) << "run " << i << " stdout";
         EXPECT_EQ(results[i].err.find(secret), std::string::npos) << "run " << i << " stderr:\n"
                                                                   << results[i].err;
-        EXPECT_EQ(results[i].signal, 0) << describe(results[i]);
+        EXPECT_EQ(results[i].termSignal, 0) << describe(results[i]);
     }
     EXPECT_FALSE(readLedger(dataDir + "/linkledger.db").rows.empty());
     // The ledger, set.ini and anything else the program left: only the
@@ -424,7 +426,7 @@ TEST(LoginCookie, CookieFileReadableByOthersGetsAWarning) {
                             Mode{0400, false}}) {
         SCOPED_TRACE(mode.bits);
         ASSERT_EQ(::chmod(file.c_str(), mode.bits), 0);
-        const CliResult result =
+        const ProcessResult result =
             runCli({"--origin", sim.origin(), "whoami", "--cookie-file", file});
         EXPECT_EQ(result.exitCode, 0) << describe(result);
         EXPECT_EQ(result.err.find("can be read by other users") != std::string::npos, mode.warned)

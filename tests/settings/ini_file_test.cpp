@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 using namespace vantorel;
+using namespace vantorel::test;
 
 TEST(IniDocument, ReadsProfileConventions) {
     const auto doc = IniDocument::fromBytes("top=level\n"
@@ -115,8 +116,8 @@ TEST_F(IniFile, MissingFileIsEmptyAndSaveCreatesIt) {
     EXPECT_EQ(doc->toBytes(), "");
     ASSERT_TRUE(doc->set("set", "time", "4"));
     ASSERT_TRUE(doc->save(file));
-    EXPECT_EQ(readBytes(file), "[set]\ntime=4\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_),
+    EXPECT_EQ(readFile(file), "[set]\ntime=4\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir()),
                             std::filesystem::directory_iterator()),
               1);
 }

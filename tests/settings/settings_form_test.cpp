@@ -7,7 +7,7 @@
 #include <optional>
 
 using namespace vantorel;
-
+using namespace vantorel::test;
 using vantorel::test::CaseName;
 using vantorel::test::PrintTo;
 
@@ -34,7 +34,7 @@ class FileToOptions : public TempDirTest, public ::testing::WithParamInterface<F
 TEST_P(FileToOptions, Collects) {
     const auto file = path("set.ini");
     if (GetParam().file)
-        writeBytes(file, *GetParam().file);
+        writeFile(file, *GetParam().file);
     const auto form = loadSettingsForm(file);
     ASSERT_TRUE(form) << form.error().message;
     const auto collected = collectShareOptions(*form);
@@ -125,7 +125,7 @@ using SettingsFile = TempDirTest;
 TEST_F(SettingsFile, LoadRulesOfTheRadioAndTheLists) {
     const auto file = path("set.ini");
     const auto load = [&](const std::string& text) {
-        writeBytes(file, text);
+        writeFile(file, text);
         auto form = loadSettingsForm(file);
         EXPECT_TRUE(form);
         return form ? *form : SettingsForm{};
@@ -194,70 +194,70 @@ TEST_F(SettingsFile, KeywordThenNoRenameBoxGivesModeZero) {
 TEST_F(SettingsFile, SaveWritesAllFifteenKeysInOrder) {
     const auto file = path("set.ini");
     ASSERT_TRUE(saveSettingsForm(file, SettingsForm{}));
-    EXPECT_EQ(readBytes(file), "[set]\n"
-                               "time=\n"
-                               "password=\n"
-                               "type=0\n"
-                               "ShareType=0\n"
-                               "ShareTimeLong=0\n"
-                               "BeforWord=\n"
-                               "AfterWord=\n"
-                               "BeforZhui=\n"
-                               "AfterZhui=\n"
-                               "ShareNumber=\n"
-                               "AfterContents=\n"
-                               "isPassWord=0\n"
-                               "KeyWord=0\n"
-                               "befor=0\n"
-                               "after=0\n");
+    EXPECT_EQ(readFile(file), "[set]\n"
+                              "time=\n"
+                              "password=\n"
+                              "type=0\n"
+                              "ShareType=0\n"
+                              "ShareTimeLong=0\n"
+                              "BeforWord=\n"
+                              "AfterWord=\n"
+                              "BeforZhui=\n"
+                              "AfterZhui=\n"
+                              "ShareNumber=\n"
+                              "AfterContents=\n"
+                              "isPassWord=0\n"
+                              "KeyWord=0\n"
+                              "befor=0\n"
+                              "after=0\n");
 }
 
 TEST_F(SettingsFile, SaveKeepsUnknownContentAndCompletesMissingKeys) {
     const auto file = path("set.ini");
-    writeBytes(file, "; hand notes\r\n"
-                     "[window]\r\n"
-                     "left=10\r\n"
-                     "[Set]\r\n"
-                     "SHARETYPE=2\r\n"
-                     "custom=kept\r\n"
-                     "a line without equals\r\n"
-                     "time=5\r\n");
+    writeFile(file, "; hand notes\r\n"
+                    "[window]\r\n"
+                    "left=10\r\n"
+                    "[Set]\r\n"
+                    "SHARETYPE=2\r\n"
+                    "custom=kept\r\n"
+                    "a line without equals\r\n"
+                    "time=5\r\n");
     auto form = loadSettingsForm(file);
     ASSERT_TRUE(form);
     EXPECT_EQ(form->shareTypeIndex, 2);
     form->intervalText = "6";
     ASSERT_TRUE(saveSettingsForm(file, *form));
-    EXPECT_EQ(readBytes(file), "; hand notes\r\n"
-                               "[window]\r\n"
-                               "left=10\r\n"
-                               "[Set]\r\n"
-                               "ShareType=2\r\n"
-                               "custom=kept\r\n"
-                               "a line without equals\r\n"
-                               "time=6\r\n"
-                               "password=\r\n"
-                               "type=0\r\n"
-                               "ShareTimeLong=0\r\n"
-                               "BeforWord=\r\n"
-                               "AfterWord=\r\n"
-                               "BeforZhui=\r\n"
-                               "AfterZhui=\r\n"
-                               "ShareNumber=\r\n"
-                               "AfterContents=\r\n"
-                               "isPassWord=0\r\n"
-                               "KeyWord=0\r\n"
-                               "befor=0\r\n"
-                               "after=0\r\n");
+    EXPECT_EQ(readFile(file), "; hand notes\r\n"
+                              "[window]\r\n"
+                              "left=10\r\n"
+                              "[Set]\r\n"
+                              "ShareType=2\r\n"
+                              "custom=kept\r\n"
+                              "a line without equals\r\n"
+                              "time=6\r\n"
+                              "password=\r\n"
+                              "type=0\r\n"
+                              "ShareTimeLong=0\r\n"
+                              "BeforWord=\r\n"
+                              "AfterWord=\r\n"
+                              "BeforZhui=\r\n"
+                              "AfterZhui=\r\n"
+                              "ShareNumber=\r\n"
+                              "AfterContents=\r\n"
+                              "isPassWord=0\r\n"
+                              "KeyWord=0\r\n"
+                              "befor=0\r\n"
+                              "after=0\r\n");
 }
 
 TEST_F(SettingsFile, GbkFileIsSavedAsUtf8) {
     const auto file = path("set.ini");
-    writeBytes(file, "[note]\r\ntext=\xD6\xD0\xCE\xC4\r\n[set]\r\nAfterZhui=\xBE\xAB\xC6\xB7\r\n");
+    writeFile(file, "[note]\r\ntext=\xD6\xD0\xCE\xC4\r\n[set]\r\nAfterZhui=\xBE\xAB\xC6\xB7\r\n");
     auto form = loadSettingsForm(file);
     ASSERT_TRUE(form);
     EXPECT_EQ(form->nameSuffix, "精品");
     ASSERT_TRUE(saveSettingsForm(file, *form));
-    const std::string saved = readBytes(file);
+    const std::string saved = readFile(file);
     EXPECT_TRUE(isValidUtf8(saved));
     const std::string head = "[note]\r\ntext=中文\r\n[set]\r\nAfterZhui=精品\r\n";
     EXPECT_EQ(saved.substr(0, head.size()), head);
@@ -290,11 +290,11 @@ TEST_F(SettingsFile, RoundTripKeepsEveryControl) {
 
 TEST_F(SettingsFile, LineBreakInATextWritesNothing) {
     const auto file = path("set.ini");
-    writeBytes(file, "[set]\ntime=5\n");
+    writeFile(file, "[set]\ntime=5\n");
     SettingsForm form;
     form.namePrefix = "a\nShareType=4";
     EXPECT_FALSE(saveSettingsForm(file, form));
-    EXPECT_EQ(readBytes(file), "[set]\ntime=5\n");
+    EXPECT_EQ(readFile(file), "[set]\ntime=5\n");
 }
 
 TEST_F(SettingsFile, UnreadableFileIsReportedNotDefaulted) {
@@ -306,21 +306,21 @@ TEST_F(SettingsFile, UnreadableFileIsReportedNotDefaulted) {
 
 TEST_F(SettingsFile, SetOneKeyKeepsTheRest) {
     const auto file = path("set.ini");
-    writeBytes(file, "[other]\nx=1\n[set]\nTIME=5\nbefor=1\n");
+    writeFile(file, "[other]\nx=1\n[set]\nTIME=5\nbefor=1\n");
     ASSERT_TRUE(setSettingsKey(file, "time", "9"));
     ASSERT_TRUE(setSettingsKey(file, "SHARETIMELONG", "2"));
-    EXPECT_EQ(readBytes(file), "[other]\nx=1\n[set]\ntime=9\nbefor=1\nShareTimeLong=2\n");
+    EXPECT_EQ(readFile(file), "[other]\nx=1\n[set]\ntime=9\nbefor=1\nShareTimeLong=2\n");
 
     const auto unknown = setSettingsKey(file, "interval", "9");
     ASSERT_FALSE(unknown);
     EXPECT_NE(unknown.error().message.find("interval"), std::string::npos);
     EXPECT_FALSE(setSettingsKey(file, "ShareType", "5"));
     EXPECT_FALSE(setSettingsKey(file, "after", "yes"));
-    EXPECT_EQ(readBytes(file), "[other]\nx=1\n[set]\ntime=9\nbefor=1\nShareTimeLong=2\n");
+    EXPECT_EQ(readFile(file), "[other]\nx=1\n[set]\ntime=9\nbefor=1\nShareTimeLong=2\n");
 
     const auto fresh = path("fresh.ini");
     ASSERT_TRUE(setSettingsKey(fresh, "password", "ab12"));
-    EXPECT_EQ(readBytes(fresh), "[set]\npassword=ab12\n");
+    EXPECT_EQ(readFile(fresh), "[set]\npassword=ab12\n");
 }
 
 TEST(SettingsOverrides, ApplyInMemory) {

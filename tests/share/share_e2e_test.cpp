@@ -3,6 +3,8 @@
 // (its request log and state) and what the ledger holds afterwards.
 
 #include "base/service_origin.h"
+#include "fake_browser.h"
+#include "ledger_file.h"
 #include "named_case.h"
 #include "netdisk/netdisk_client.h"
 #include "records/record_store.h"
@@ -23,23 +25,12 @@
 #include <mutex>
 #include <optional>
 #include <regex>
-#include <sqlite3.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace vantorel;
-using vantorel::test::bigFolderTree;
-using vantorel::test::LoggedRequest;
-using vantorel::test::readRequestLog;
-using vantorel::test::readSimState;
-using vantorel::test::readSimTree;
-using vantorel::test::requestsTo;
-using vantorel::test::SimItem;
-using vantorel::test::SimProcess;
-using vantorel::test::SimState;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 namespace {
 
@@ -82,20 +73,6 @@ std::string fidOf(const LoggedRequest& request) {
     const std::size_t start = from + key.size();
     return request.body.substr(start, request.body.find("%5D", start) - start);
 }
-
-class FakeBrowser final : public BrowserSource {
-public:
-    FakeBrowser(std::string cookies, std::string url, std::string selection)
-        : cookies_(std::move(cookies)), url_(std::move(url)), selection_(std::move(selection)) {}
-    std::string cookieText() override { return cookies_; }
-    std::string currentUrl() override { return url_; }
-    std::string runPageScript(std::string_view) override { return selection_; }
-
-private:
-    std::string cookies_;
-    std::string url_;
-    std::string selection_;
-};
 
 // Records every effect of a run, in order, and answers every message at once
 // as a user closing it would.
@@ -1203,17 +1180,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ShareE2e, FailedSuccessRowStopsTheRunWithTheLink) {
     startSim();
     ASSERT_TRUE(ledger_.close());
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(ledgerPath().c_str(), &db), SQLITE_OK);
-        const int rc = sqlite3_exec(db,
-                                    "CREATE TRIGGER refuse_links BEFORE INSERT ON "
-                                    "linkledger_table WHEN NEW.sharelink <> '分享失败' "
-                                    "BEGIN SELECT RAISE(ABORT, 'disk is full'); END;",
-                                    nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        ASSERT_EQ(rc, SQLITE_OK);
-    }
+    ASSERT_TRUE(vantorel::test::LedgerDb(ledgerPath())
+                    .exec("CREATE TRIGGER refuse_links BEFORE INSERT ON "
+                          "linkledger_table WHEN NEW.sharelink <> '分享失败' "
+                          "BEGIN SELECT RAISE(ABORT, 'disk is full'); END;"));
     ASSERT_TRUE(ledger_.openOrCreate(ledgerPath()));
 
     const RunSummary summary =

@@ -72,6 +72,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     std::vector<char*> argv = pointers(argvTexts);
     std::vector<char*> envp = pointers(envTexts);
     const std::string workDir = options.workDir;
+    const bool captureStderr = options.captureStderr;
 
     int in[2] = {-1, -1};
     int out[2] = {-1, -1};
@@ -102,7 +103,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
+        if (captureStderr)
+            ::dup2(err[1], STDERR_FILENO);
         int code = 0;
         if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) {
             code = errno;
@@ -125,6 +127,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     inFd_ = in[1];
     outFd_ = out[0];
     errFd_ = err[0];
+    if (!captureStderr)
+        closeFd(errFd_);
 
     int code = 0;
     ssize_t n;
@@ -144,13 +148,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
 
     for (int fd : {inFd_, outFd_, errFd_})
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        if (fd >= 0)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (input_.empty())
         closeFd(inFd_);
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && !reaped_) {
         ::kill(pid_, SIGKILL);
         int status = 0;
         ::waitpid(pid_, &status, 0);
@@ -212,8 +217,22 @@ bool ChildProcess::waitForStdout(std::string_view text, std::chrono::millisecond
     return true;
 }
 
+bool ChildProcess::running() {
+    if (pid_ <= 0 || reaped_)
+        return false;
+    pump(Clock::now());
+    const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_ || (r < 0 && errno != EINTR && errno != EAGAIN)) {
+        if (r < 0)
+            status_ = -1;
+        reaped_ = true;
+        return false;
+    }
+    return true;
+}
+
 void ChildProcess::sendSignal(int signal) {
-    if (pid_ > 0)
+    if (pid_ > 0 && !reaped_)
         ::kill(pid_, signal);
 }
 
@@ -223,8 +242,8 @@ ProcessResult ChildProcess::finish(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (pump(deadline)) {
     }
-    int status = 0;
-    for (;;) {
+    int status = status_;
+    while (!reaped_) {
         const pid_t r = ::waitpid(pid_, &status, WNOHANG);
         if (r == pid_)
             break;

@@ -27,6 +27,9 @@ struct ProcessOptions {
     std::string stdinText;
     // The child's working directory; empty: the test's.
     std::string workDir;
+    // False: the child writes its standard error straight to the test's, as
+    // a long-running server should, whose output nobody drains.
+    bool captureStderr = true;
 };
 
 struct ProcessResult {
@@ -54,6 +57,11 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
+    // Whether the child has not ended yet. Reads what output is ready
+    // without waiting, so a child that writes much never blocks on a full
+    // pipe while the test polls.
+    bool running();
+
     // Reads output until standard output holds `text` (true), the child
     // closes its output, or `timeout` passes (false).
     bool waitForStdout(std::string_view text,
@@ -76,6 +84,9 @@ private:
     void closeFd(int& fd);
 
     pid_t pid_ = -1;
+    // The child has been waited for; `status_` holds how it ended.
+    bool reaped_ = false;
+    int status_ = 0;
     int inFd_ = -1;
     int outFd_ = -1;
     int errFd_ = -1;

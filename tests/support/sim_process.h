@@ -1,10 +1,14 @@
 #pragma once
 
 // Starts the simulated netdisk service (tools/netdisk-sim) as a child process
-// for a test. The child dies with the test process (PR_SET_PDEATHSIG), so a
-// crashed or killed test never leaves a simulator behind.
+// for a test (a ChildProcess, so it dies with the test process and a crashed
+// or killed test never leaves a simulator behind).
+
+#include "run_process.h"
+#include "temp_dir.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -25,13 +29,13 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    bool started() const { return pid_ > 0 && !origin_.empty(); }
+    bool started() const { return pid() > 0 && !origin_.empty(); }
     // Why the start failed: the simulator's exit status and its first words.
     const std::string& error() const { return error_; }
 
     const std::string& origin() const { return origin_; } // http://127.0.0.1:PORT
     int port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_ ? child_->pid() : -1; }
     // "BDUSS=<login cookie>": a Cookie header value that is logged in.
     static std::string loginCookieHeader();
 
@@ -43,25 +47,10 @@ public:
     static std::string binaryPath();
 
 private:
-    pid_t pid_ = -1;
-    int stdoutFd_ = -1;
+    std::unique_ptr<ChildProcess> child_;
     std::string origin_;
     int port_ = 0;
     std::string error_;
-};
-
-// A directory under $TMPDIR (or /tmp) that is removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
 };
 
 // Sends `request` as it stands on a fresh connection to 127.0.0.1:port and
@@ -70,9 +59,5 @@ private:
 // bytes sent, header order, truncated or missing replies.
 std::string rawExchange(int port, const std::string& request,
                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-std::vector<std::string> readLines(const std::string& path);
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& text);
 
 } // namespace vantorel::test

@@ -4,26 +4,50 @@
 
 #include <functional>
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 namespace vantorel::test {
 
 namespace {
 
-std::string numberText(const rapidjson::Value& v) {
-    if (v.IsUint64())
-        return std::to_string(v.GetUint64());
-    if (v.IsInt64())
-        return std::to_string(v.GetInt64());
-    if (v.IsString())
-        return std::string(v.GetString(), v.GetStringLength());
-    return {};
+// A value as the client's JSON reader gives it as text.
+std::string jsText(const rapidjson::Value* value) {
+    if (value == nullptr || value->IsNull())
+        return {};
+    if (value->IsString())
+        return {value->GetString(), value->GetStringLength()};
+    if (value->IsBool())
+        return value->GetBool() ? "true" : "false";
+    if (value->IsUint64())
+        return std::to_string(value->GetUint64());
+    if (value->IsInt64())
+        return std::to_string(value->GetInt64());
+    if (value->IsObject())
+        return "[object Object]";
+    return "?";
+}
+
+const rapidjson::Value* member(const rapidjson::Value& object, const char* key) {
+    if (!object.IsObject())
+        return nullptr;
+    const auto it = object.FindMember(key);
+    return it == object.MemberEnd() ? nullptr : &it->value;
+}
+
+const rapidjson::Value* array(const rapidjson::Value& object, const char* key) {
+    const rapidjson::Value* value = member(object, key);
+    return value != nullptr && value->IsArray() ? value : nullptr;
+}
+
+std::int64_t int64(const rapidjson::Value& object, const char* key) {
+    const rapidjson::Value* value = member(object, key);
+    return value != nullptr && value->IsInt64() ? value->GetInt64() : 0;
 }
 
 std::string text(const rapidjson::Value& object, const char* key) {
-    const auto member = object.FindMember(key);
-    if (member == object.MemberEnd() || !member->value.IsString())
-        return {};
-    return std::string(member->value.GetString(), member->value.GetStringLength());
+    const rapidjson::Value* value = member(object, key);
+    return value != nullptr && value->IsString() ? jsText(value) : std::string();
 }
 
 } // namespace
@@ -35,27 +59,41 @@ std::optional<SimState> readSimState(const SimProcess& sim) {
         return std::nullopt;
     rapidjson::Document doc;
     doc.Parse(res->body.c_str(), res->body.size());
-    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("shares") ||
-        !doc.HasMember("renames") || !doc.HasMember("requests"))
+    if (doc.HasParseError() || !doc.IsObject())
         return std::nullopt;
 
     SimState state;
-    for (const auto& s : doc["shares"].GetArray()) {
-        SimShare share;
-        for (const auto& id : s["fs_ids"].GetArray())
-            share.fsIds.push_back(numberText(id));
-        for (const auto& p : s["paths"].GetArray())
-            share.paths.emplace_back(p.GetString(), p.GetStringLength());
-        share.link = text(s, "link");
-        share.pwd = text(s, "pwd");
-        share.period = s["period"].GetInt();
-        share.ctime = s["ctime"].GetInt64();
-        state.shares.push_back(std::move(share));
+    state.raw = res->body;
+    state.user = jsText(member(doc, "user"));
+    if (const auto* shares = array(doc, "shares")) {
+        for (const auto& s : shares->GetArray()) {
+            SimShare share;
+            if (const auto* ids = array(s, "fs_ids"))
+                for (const auto& id : ids->GetArray())
+                    share.fsIds.push_back(jsText(&id));
+            if (const auto* paths = array(s, "paths"))
+                for (const auto& p : paths->GetArray())
+                    share.paths.push_back(jsText(&p));
+            share.link = text(s, "link");
+            share.pwd = text(s, "pwd");
+            share.period = static_cast<int>(int64(s, "period"));
+            share.ctime = int64(s, "ctime");
+            state.shares.push_back(std::move(share));
+        }
     }
-    for (const auto& r : doc["renames"].GetArray())
-        state.renames.push_back({text(r, "path"), text(r, "newname"), r["errno"].GetInt()});
-    for (auto m = doc["requests"].MemberBegin(); m != doc["requests"].MemberEnd(); ++m)
-        state.requests[m->name.GetString()] = m->value.GetUint64();
+    if (const auto* renames = array(doc, "renames"))
+        for (const auto& r : renames->GetArray())
+            state.renames.push_back(
+                {text(r, "path"), text(r, "newname"), static_cast<int>(int64(r, "errno"))});
+    if (const auto* requests = member(doc, "requests"); requests != nullptr && requests->IsObject())
+        for (auto m = requests->MemberBegin(); m != requests->MemberEnd(); ++m)
+            state.requests[m->name.GetString()] = m->value.IsUint64() ? m->value.GetUint64() : 0;
+    if (const auto* faults = array(doc, "faults"))
+        for (const auto& f : faults->GetArray()) {
+            const auto* applied = member(f, "applied");
+            state.faultsApplied.push_back(
+                applied != nullptr && applied->IsInt64() ? applied->GetInt64() : -1);
+        }
     return state;
 }
 
@@ -73,7 +111,7 @@ std::map<std::string, SimItem> readSimTree(const SimProcess& sim) {
         for (const auto& e : list.GetArray()) {
             SimItem item;
             item.name = text(e, "name");
-            item.fsId = numberText(e["fs_id"]);
+            item.fsId = jsText(member(e, "fs_id"));
             item.md5 = text(e, "md5");
             item.isDir = e.HasMember("children");
             items[text(e, "path")] = item;
@@ -83,6 +121,59 @@ std::map<std::string, SimItem> readSimTree(const SimProcess& sim) {
     };
     add(doc["entries"]);
     return items;
+}
+
+std::string queryEncode(const std::string& text) {
+    constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_') {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[byte >> 4]);
+            out.push_back(hex[byte & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string jsonQuote(const std::string& text) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+std::vector<ListedMember> fetchListing(const SimProcess& sim, const std::string& folder) {
+    auto client = makeSimClient(sim);
+    const std::string target =
+        "/api/list?order=time&desc=1&page=1&num=100000&dir=" + queryEncode(folder) +
+        "&bdstoken=" + SimProcess::kBdstoken;
+    const auto res = client->Get(target.c_str(), simLoginHeaders());
+    std::vector<ListedMember> members;
+    if (!res || res->status != 200)
+        return members;
+    rapidjson::Document doc;
+    doc.Parse(res->body.c_str(), res->body.size());
+    const rapidjson::Value* list = doc.HasParseError() ? nullptr : array(doc, "list");
+    if (list == nullptr)
+        return members;
+    for (const auto& m : list->GetArray()) {
+        ListedMember entry;
+        entry.isdir = jsText(member(m, "isdir"));
+        entry.path = jsText(member(m, "path"));
+        entry.name = jsText(member(m, "server_filename"));
+        entry.fsId = jsText(member(m, "fs_id"));
+        entry.md5 = jsText(member(m, "md5"));
+        entry.size = jsText(member(m, "size"));
+        if (const auto* thumbs = member(m, "thumbs"))
+            entry.thumbsUrl3 = jsText(member(*thumbs, "url3"));
+        members.push_back(std::move(entry));
+    }
+    return members;
 }
 
 bool simControl(const SimProcess& sim, const std::string& path, const std::string& json) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // What the simulator holds after a client has talked to it: the shares and
-// renames it accepted (GET /__sim/state) and its folder tree (GET
-// /__sim/tree), read back through its control endpoints.
+// renames it accepted (GET /__sim/state), its folder tree (GET /__sim/tree)
+// and a folder's listing as the client reads it, read back through its own
+// endpoints.
 
 #include "sim_process.h"
 
@@ -30,9 +31,13 @@ struct SimRename {
 };
 
 struct SimState {
+    std::string user; // the account's name
     std::vector<SimShare> shares;
     std::vector<SimRename> renames;
     std::map<std::string, std::uint64_t> requests; // per endpoint name
+    // How often each fault rule acted, in the order the rules were added.
+    std::vector<std::int64_t> faultsApplied;
+    std::string raw; // the whole answer
 };
 
 struct SimItem {
@@ -42,11 +47,28 @@ struct SimItem {
     bool isDir = false;
 };
 
-// Nothing when the simulator did not answer with its JSON.
+// Nothing when the simulator did not answer with a JSON object; members it
+// lacks stay empty.
 std::optional<SimState> readSimState(const SimProcess& sim);
 
 // Every item of the tree by its full path ("/A/a1.txt").
 std::map<std::string, SimItem> readSimTree(const SimProcess& sim);
+
+// A member of a listing reply, its values read the way the client reads
+// them: strings as they are, numbers in decimal, anything missing empty.
+struct ListedMember {
+    std::string isdir, path, name, fsId, md5, size, thumbsUrl3;
+};
+// GET /api/list of that folder (plain path), as the logged-in client asks.
+// Rules on the listing endpoint apply to this request too.
+std::vector<ListedMember> fetchListing(const SimProcess& sim, const std::string& folder);
+
+// Percent-encoding as the HTTP query of a listing wants it.
+std::string queryEncode(const std::string& text);
+
+// A JSON string literal for `text`, for trees and fault rules built in a
+// test.
+std::string jsonQuote(const std::string& text);
 
 // POSTs a JSON body to a control endpoint ("/__sim/fault", "/__sim/config",
 // "/__sim/reset"); true when the simulator accepted it.

@@ -6,6 +6,7 @@
 #include "sim_client.h"
 #include "sim_process.h"
 #include "sim_request_log.h"
+#include "temp_dir.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -17,15 +18,7 @@
 
 namespace sim_test {
 
-using vantorel::test::makeSimClient;
-using vantorel::test::rawExchange;
-using vantorel::test::readFile;
-using vantorel::test::readLines;
-using vantorel::test::readRequestLog;
-using vantorel::test::requestsTo;
-using vantorel::test::SimProcess;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
+using namespace vantorel::test;
 
 inline constexpr const char* kShareTime = "1622099878";
 inline constexpr const char* kFormType = "application/x-www-form-urlencoded; charset=UTF-8";

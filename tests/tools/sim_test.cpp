@@ -17,15 +17,6 @@
 #include <thread>
 
 using namespace sim_test;
-using vantorel::test::makeSimClient;
-using vantorel::test::rawExchange;
-using vantorel::test::readFile;
-using vantorel::test::readLines;
-using vantorel::test::readRequestLog;
-using vantorel::test::requestsTo;
-using vantorel::test::SimProcess;
-using vantorel::test::TempDir;
-using vantorel::test::writeFile;
 
 namespace {
 

@@ -5,10 +5,12 @@
 // 127.0.0.1 by the test, judged by exit status, standard output, standard
 // error and the ledger it leaves behind.
 
+#include "ledger_file.h"
 #include "records/share_record.h"
 #include "run_process.h"
 #include "sim_process.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -30,17 +32,37 @@ inline constexpr std::string_view kConfirmWord = "删除所有分享记录";
 // The vantorel-cli executable: $VANTOREL_CLI, or the one this build made.
 std::string cliBinary();
 
-// The options with the variables vantorel-cli reads from the environment
+// The options with every VANTOREL_ variable of the test's environment
 // removed, so that the test's own environment never decides what a case
 // sees; set them through `setEnv`.
 ProcessOptions cleanEnvironment(ProcessOptions options = {});
 
 // Runs vantorel-cli with exactly these arguments in a clean environment.
-ProcessResult runCli(const std::vector<std::string>& args, ProcessOptions options = {});
+ProcessResult runCli(const std::vector<std::string>& args, ProcessOptions options = {},
+                     std::chrono::milliseconds timeout = std::chrono::seconds(120));
+
+// vantorel-cli running in a clean environment while the test watches it,
+// signals it or kills it at a chosen moment.
+class CliProcess : public ChildProcess {
+public:
+    explicit CliProcess(const std::vector<std::string>& args, ProcessOptions options = {})
+        : ChildProcess(cliBinary(), args, cleanEnvironment(std::move(options))) {}
+};
 
 // Text split into lines at "\n"; a last empty piece is dropped.
 std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> splitTabs(std::string_view line);
+
+// One line of `vantorel-cli share`'s standard output.
+struct OutputLine {
+    std::string kind; // shared, failed, skipped or pending
+    std::string path;
+    std::string link;      // shared
+    std::string code;      // shared
+    std::string errnoText; // failed
+    std::string reason;    // pending
+};
+std::vector<OutputLine> parseShareOutput(std::string_view out);
 
 // A strict RFC 4180 reader: CR LF between records (the last one optional),
 // fields with a comma, quote or line break quoted, quotes doubled. Anything
@@ -48,13 +70,6 @@ std::vector<std::string> splitTabs(std::string_view line);
 // quotes) is an error, so that a sloppy writer cannot pass.
 std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view text,
                                                               std::string* error = nullptr);
-
-// The rows of the ledger in the data directory, in id order; none when the
-// file does not exist (it is not created).
-std::vector<ShareRecord> ledgerRows(const std::filesystem::path& dataDir);
-
-// SQLite's own verdict on the file: "ok" when it is sound.
-std::string integrityCheck(const std::filesystem::path& dbFile);
 
 // A fresh data directory per test.
 class CliTest : public ::testing::Test {

@@ -1,10 +1,12 @@
 #include "cli_harness.h"
 
 #include "records/record_store.h"
-#include "sim_client.h"
+#include "sim_state.h"
 
 #include <cstdlib>
-#include <sqlite3.h>
+#include <cstring>
+
+extern char** environ;
 
 namespace vantorel::test {
 
@@ -15,14 +17,15 @@ std::string cliBinary() {
 }
 
 ProcessOptions cleanEnvironment(ProcessOptions options) {
-    for (const char* name :
-         {"VANTOREL_DATA_DIR", "VANTOREL_ORIGIN", "VANTOREL_CA_FILE", "VANTOREL_COOKIES"})
-        options.unsetEnv.emplace_back(name);
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+        if (std::strncmp(*e, "VANTOREL_", 9) == 0)
+            options.unsetEnv.emplace_back(*e, std::strcspn(*e, "="));
     return options;
 }
 
-ProcessResult runCli(const std::vector<std::string>& args, ProcessOptions options) {
-    return runProcess(cliBinary(), args, cleanEnvironment(std::move(options)));
+ProcessResult runCli(const std::vector<std::string>& args, ProcessOptions options,
+                     std::chrono::milliseconds timeout) {
+    return runProcess(cliBinary(), args, cleanEnvironment(std::move(options)), timeout);
 }
 
 std::vector<std::string> lines(std::string_view text) {
@@ -46,6 +49,29 @@ std::vector<std::string> splitTabs(std::string_view line) {
             return fields;
         line.remove_prefix(tab + 1);
     }
+}
+
+std::vector<OutputLine> parseShareOutput(std::string_view out) {
+    std::vector<OutputLine> parsed;
+    for (const std::string& line : lines(out)) {
+        if (line.empty())
+            continue;
+        const std::vector<std::string> fields = splitTabs(line);
+        OutputLine entry;
+        entry.kind = fields[0];
+        if (fields.size() > 1)
+            entry.path = fields[1];
+        if (entry.kind == "shared" && fields.size() > 3) {
+            entry.link = fields[2];
+            entry.code = fields[3];
+        } else if (entry.kind == "failed" && fields.size() > 2) {
+            entry.errnoText = fields[2];
+        } else if (entry.kind == "pending" && fields.size() > 2) {
+            entry.reason = fields[2];
+        }
+        parsed.push_back(std::move(entry));
+    }
+    return parsed;
 }
 
 std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view text,
@@ -103,43 +129,6 @@ std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view t
     return records;
 }
 
-std::vector<ShareRecord> ledgerRows(const std::filesystem::path& dataDir) {
-    const std::filesystem::path file = dataDir / kLedgerFileName;
-    if (!std::filesystem::exists(file))
-        return {};
-    RecordStore store;
-    if (auto opened = store.openOrCreate(file); !opened) {
-        ADD_FAILURE() << opened.error().message;
-        return {};
-    }
-    auto rows = store.selectRecords(RecordFilter{});
-    if (!rows) {
-        ADD_FAILURE() << rows.error().message;
-        return {};
-    }
-    return *rows;
-}
-
-std::string integrityCheck(const std::filesystem::path& dbFile) {
-    sqlite3* db = nullptr;
-    std::string verdict = "cannot open";
-    if (sqlite3_open_v2(dbFile.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-            SQLITE_OK) {
-            verdict.clear();
-            while (sqlite3_step(statement) == SQLITE_ROW) {
-                if (!verdict.empty())
-                    verdict += "; ";
-                verdict += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-            }
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return verdict;
-}
-
 ProcessResult CliTest::cli(const std::vector<std::string>& args, ProcessOptions options) const {
     std::vector<std::string> all = {"--data-dir", dataDir().string()};
     all.insert(all.end(), args.begin(), args.end());
@@ -188,28 +177,22 @@ ProcessResult CliSimTest::share(const std::vector<std::string>& args,
 
 rapidjson::Document CliSimTest::simState() const {
     rapidjson::Document state;
-    auto client = makeSimClient(*sim_);
-    const auto reply = client->Get("/__sim/state");
-    if (!reply || reply->status != 200) {
+    const std::optional<SimState> read = readSimState(*sim_);
+    if (!read) {
         ADD_FAILURE() << "no /__sim/state from the simulator";
         state.SetObject();
         return state;
     }
-    state.Parse(reply->body.c_str());
-    if (state.HasParseError() || !state.IsObject()) {
-        ADD_FAILURE() << "/__sim/state is not a JSON object";
-        state.SetObject();
-    }
+    state.Parse(read->raw.c_str(), read->raw.size());
     return state;
 }
 
 int CliSimTest::simRequests(const char* endpoint) const {
-    const rapidjson::Document state = simState();
-    const auto requests = state.FindMember("requests");
-    if (requests == state.MemberEnd() || !requests->value.IsObject())
+    const std::optional<SimState> state = readSimState(*sim_);
+    if (!state)
         return 0;
-    const auto count = requests->value.FindMember(endpoint);
-    return count != requests->value.MemberEnd() && count->value.IsInt() ? count->value.GetInt() : 0;
+    const auto count = state->requests.find(endpoint);
+    return count != state->requests.end() ? static_cast<int>(count->second) : 0;
 }
 
 void CliSimTest::expectOnlyEntryLines(const std::string& out) const {
