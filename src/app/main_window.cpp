@@ -8,10 +8,6 @@
 #include "app/ui_share_observer.h"
 #include "app/ui_wait.h"
 #include "app/web_login_source.h"
-#include "base/codecs.h"
-#include "netdisk/netdisk_client.h"
-#include "netdisk/page_text.h"
-#include "settings/settings_form.h"
 #include "ui/about_window.h"
 #include "ui/help_window.h"
 #include "ui/window_util.h"
@@ -19,11 +15,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -31,7 +25,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
-#include <thread>
 
 namespace vantorel::gui {
 
@@ -73,27 +66,6 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
 QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-// The browser's answers, taken on the UI thread, for a gather that runs on a
-// helper thread (the engine may only be asked from the UI thread).
-class BrowserAnswers final : public BrowserSource {
-public:
-    explicit BrowserAnswers(BrowserSource& browser)
-        : cookieText_(browser.cookieText()), url_(browser.currentUrl()),
-          selection_(browser.runPageScript(selectionPageScript)) {}
-
-    std::string cookieText() override { return cookieText_; }
-    std::string currentUrl() override { return url_; }
-    // Only the selection script was run in the page.
-    std::string runPageScript(std::string_view script) override {
-        return script == selectionPageScript ? selection_ : std::string();
-    }
-
-private:
-    std::string cookieText_;
-    std::string url_;
-    std::string selection_;
-};
 
 } // namespace
 
@@ -183,12 +155,9 @@ MainWindow::MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> p
         QDir(profile_->persistentStoragePath()).filePath(QStringLiteral("cookie-journal")));
     uiSide_ = std::make_unique<UiSide>(*this);
     observer_ = std::make_unique<UiShareObserver>(*uiSide_);
-    const ConnectionSettings connection = state_.connection;
-    run_ = std::make_unique<ShareRun>(
-        state_.recordStore, *observer_,
-        [connection](LoginContext& login, std::stop_token stop) -> std::unique_ptr<NetdiskApi> {
-            return std::make_unique<NetdiskClient>(connection, login, std::move(stop));
-        });
+    session_ = std::make_unique<ShareSession>(
+        SessionSettings{.dataDir = toFilePath(state_.dataDir), .connection = state_.connection},
+        state_.recordStore, *observer_);
 
     buildToolbar();
 
@@ -246,7 +215,7 @@ MainWindow::~MainWindow() {
         closing_ = true;
         stopEverything();
     }
-    run_.reset();
+    session_.reset();
     // Every page goes before the profile: popups first, then the view.
     for (const QPointer<PopupWindow>& popup : popups_) {
         delete popup.data();
@@ -356,7 +325,7 @@ void MainWindow::stopEverything() {
     // Nothing of the run may reach the window any more, and nothing may keep
     // the worker from being joined: a box it waits on is released.
     observer_->close();
-    run_->stop();
+    session_->stop();
 }
 
 void MainWindow::onDestroyed() {
@@ -468,7 +437,7 @@ BrowserSource& MainWindow::loginSource() {
 }
 
 bool MainWindow::shareRunning() const {
-    return run_->running();
+    return session_->running();
 }
 
 void MainWindow::setDialogOpener(int index, DialogOpener opener) {
@@ -521,195 +490,6 @@ void MainWindow::onToolbarClick(int index) {
     default:
         break;
     }
-}
-
-bool MainWindow::obtainShareOptions() {
-    const std::filesystem::path file = settingsFilePath(toFilePath(state_.dataDir));
-    const Expected<SettingsForm> form = loadSettingsForm(file);
-    if (!form) {
-        // Defaults in place of the user's settings (another code, another
-        // period) would share against their will.
-        showMessage(QStringLiteral("无法读取设置文件 %1：%2")
-                        .arg(fromFilePath(file), QString::fromStdString(form.error().message)),
-                    QMessageBox::Warning);
-        return false;
-    }
-    Expected<ShareOptions> options = collectShareOptions(*form);
-    if (!options) {
-        showMessage(QString::fromStdString(options.error().message), QMessageBox::NoIcon);
-        return false;
-    }
-    state_.shareOptions = std::move(*options);
-    return true;
-}
-
-LoginContext MainWindow::gatherLogin() {
-    const unsigned long long stopsBefore = stopClicks_;
-    BrowserAnswers browser(*loginSource_);
-    if (closing_ || stopClicks_ != stopsBefore) {
-        return {};
-    }
-    // The home-page request runs on a helper thread while a nested event
-    // loop keeps the window painting and the stop button answering; a stop
-    // or a close abandons the request.
-    LoginContext login;
-    QEventLoop loop;
-    {
-        std::jthread helper([&](std::stop_token stop) {
-            login = gatherLoginContext(browser, state_.connection, std::move(stop));
-            QMetaObject::invokeMethod(
-                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-        });
-        gatherStop_ = helper.get_stop_source();
-        loop.exec();
-        // An application exit ends the loop early: the request is abandoned
-        // and the helper joined here.
-        helper.request_stop();
-    }
-    gatherStop_ = std::stop_source(std::nostopstate);
-    return login;
-}
-
-void MainWindow::shareCommand() {
-    setButtonEnabled(kShareButton, false);
-    setButtonEnabled(kStopButton, true);
-    const unsigned long long stopsBefore = stopClicks_;
-    // The command runs nested event loops (the wait, the page script, the
-    // home-page request, message boxes); a stop or a close meanwhile calls
-    // the whole command off.
-    const auto calledOff = [&] {
-        return closing_ || stopClicks_ != stopsBefore;
-    };
-
-    waitPumping(100);
-    if (calledOff()) {
-        return;
-    }
-    // Rejected settings call the share off: sharing with other options than
-    // the file says (the previous start's, or the defaults) would share
-    // against the user's will.
-    const bool optionsRead = obtainShareOptions();
-    if (calledOff()) {
-        return;
-    }
-    if (!optionsRead) {
-        setButtonEnabled(kShareButton, true);
-        setButtonEnabled(kStopButton, false);
-        return;
-    }
-    LoginContext login = gatherLogin();
-    if (calledOff()) {
-        return;
-    }
-    if (!settleSelection(login)) {
-        if (!calledOff()) {
-            setButtonEnabled(kShareButton, true);
-            setButtonEnabled(kStopButton, false);
-        }
-        return;
-    }
-    observer_->reopen();
-    tally_ = RunSummary{};
-    entries_ = 0;
-    renamedInRun_ = false;
-    startedPath_.clear();
-    const Status started = run_->start(std::move(login), state_.shareOptions);
-    if (!started) {
-        progress_->setFormat(QStringLiteral("就绪"));
-        showMessage(QString::fromStdString(started.error().message), QMessageBox::Warning);
-        if (!calledOff()) {
-            setButtonEnabled(kShareButton, true);
-            setButtonEnabled(kStopButton, false);
-        }
-        return;
-    }
-    showTally(tally_, false);
-    showActivity(QStringLiteral("正在读取要分享的项目…"));
-}
-
-bool MainWindow::settleSelection(LoginContext& login) {
-    // Without a login the run refuses anyway, and says so: that is the news.
-    if (login.bdstoken.empty() || login.selectionJson == "[]" ||
-        isSelectionArray(login.selectionJson)) {
-        return true;
-    }
-    // The page could not say what is selected. Sharing nothing and calling
-    // it done would mislead; the folder of the address is the one thing
-    // left to offer.
-    if (login.currentPath.empty()) {
-        showMessage(fromUtf8(kSelectionUnreadableMessage), QMessageBox::Warning);
-        return false;
-    }
-    std::string folder = percentDecode(login.currentPath, true);
-    const QString question =
-        QStringLiteral("无法读取页面中选中的项目。是否分享当前文件夹中的全部项目?\n\n%1")
-            .arg(fromUtf8(folder));
-    if (!askYesNo(question)) {
-        return false;
-    }
-    login.selectionJson = "[]";
-    return true;
-}
-
-bool MainWindow::askYesNo(const QString& text) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("信息："), text,
-                    QMessageBox::Yes | QMessageBox::No);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
-}
-
-void MainWindow::stopCommand() {
-    setButtonEnabled(kStopButton, false);
-    setButtonEnabled(kShareButton, true);
-    ++stopClicks_;
-    gatherStop_.request_stop();
-    const bool wasRunning = run_->running();
-    // What the stopped run still has queued for the window is dropped, and a
-    // box it waits on taken down.
-    observer_->close();
-    run_->stop();
-    observer_->reopen();
-    pauseTicker_.stop();
-    activity_->clear();
-    if (wasRunning) {
-        showTally(run_->summary(), true);
-    }
-}
-
-void MainWindow::showTally(const RunSummary& summary, bool finished) {
-    QString text = QStringLiteral("已分享 %1 · 失败 %2 · 跳过 %3")
-                       .arg(summary.shared)
-                       .arg(summary.failed)
-                       .arg(summary.skipped);
-    if (summary.pending > 0) {
-        text += QStringLiteral(" · 待下次 %1").arg(summary.pending);
-    }
-    if (finished) {
-        switch (summary.end) {
-        case RunEnd::Completed:
-            text += QStringLiteral("（已完成）");
-            break;
-        case RunEnd::QuotaReached:
-            text += QStringLiteral("（已达每日数量）");
-            break;
-        case RunEnd::Stopped:
-            text += QStringLiteral("（已停止）");
-            break;
-        case RunEnd::LedgerFailed:
-            text += QStringLiteral("（记录失败，已停止）");
-            break;
-        case RunEnd::ListingFailed:
-            text += QStringLiteral("（获取文件列表失败）");
-            break;
-        case RunEnd::RunRefused:
-            text += QStringLiteral("（服务拒绝，已停止）");
-            break;
-        }
-    }
-    runStatus_->setText(text);
 }
 
 void MainWindow::onNewWindowPlacement(QWidget*& /*parent*/, int& left, int& top, int& /*width*/,

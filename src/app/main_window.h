@@ -7,6 +7,7 @@
 #include "base/expected.h"
 #include "netdisk/login_context.h"
 #include "share/share_run.h"
+#include "share/share_session.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -80,13 +81,6 @@ public:
     // are left as given.
     void onNewWindowPlacement(QWidget*& parent, int& left, int& top, int& width, int& height);
 
-    // Reads set.ini of the data directory into the program's share options.
-    // When the file is rejected (an extraction code longer than four bytes,
-    // or a file that cannot be read) a message box says why, the options stay
-    // as they were and false comes back: the share command then shares
-    // nothing.
-    bool obtainShareOptions();
-
     // The window's own operations; UI thread only. A share run reaches them
     // through shareObserver().
     void setProgressMaximum(int maximum);
@@ -141,12 +135,17 @@ private:
     void shareCommand();
     void stopCommand();
     void stopEverything();
-    LoginContext gatherLogin();
+    // The session's preparation (options, ledger, login) on a helper thread
+    // while a nested event loop keeps the window answering; a stop or a close
+    // abandons its requests.
+    Expected<PreparedShare> prepareShare(BrowserSource& browser);
     // Whether the run may go ahead with the page's selection: when the page
     // gave none the user may take the address's folder instead (asked) or
     // is told to open the file page.
-    bool settleSelection(LoginContext& login);
+    bool settleSelection(PreparedShare& share);
     bool askYesNo(const QString& text);
+    void showRefusal(const Error& refused);
+    void giveShareBack();
     void showTally(const RunSummary& summary, bool finished);
     void showProcessed();
     void showActivity(const QString& text);
@@ -162,7 +161,7 @@ private:
     std::unique_ptr<CookieMirror> cookies_;
     std::unique_ptr<UiSide> uiSide_;
     std::unique_ptr<UiShareObserver> observer_;
-    std::unique_ptr<ShareRun> run_; // goes before the observer it reports to
+    std::unique_ptr<ShareSession> session_; // goes before the observer it reports to
     std::unique_ptr<WebLoginSource> loginSource_;
     std::stop_source gatherStop_{std::nostopstate}; // the home-page request in flight
 

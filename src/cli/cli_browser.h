@@ -18,6 +18,8 @@ public:
           selection_(std::move(selectionJson)) {}
 
     std::string cookieText() override { return cookieText_; }
+    // Whether a login was given at all (for what to tell when it is refused).
+    bool loginGiven() const { return !cookieText_.empty(); }
     std::string currentUrl() override { return address_; }
     std::string runPageScript(std::string_view) override { return selection_; }
 

@@ -15,6 +15,7 @@
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "share/share_run.h"
+#include "share/share_session.h"
 
 #include <chrono>
 #include <cstdio>
@@ -106,17 +107,6 @@ Expected<std::string> loginCookies(const LoginOptions& login, std::string_view h
     if (const char* env = std::getenv("VANTOREL_COOKIES"); env && *env)
         return std::string(env);
     return std::string();
-}
-
-Expected<ShareOptions> shareOptions(const fs::path& dir,
-                                    const std::vector<std::string>& overrides) {
-    auto form = loadSettingsForm(settingsFilePath(dir));
-    if (!form)
-        return form.error();
-    for (const std::string& assignment : overrides)
-        if (auto applied = applySettingOverride(*form, assignment); !applied)
-            return applied.error();
-    return collectShareOptions(*form);
 }
 
 Status openLedger(RecordStore& ledger, const fs::path& dir) {
@@ -211,106 +201,118 @@ Expected<Table> readRecords(const GlobalOptions& global, const RecordQuery& quer
     return table;
 }
 
+// What a share needs before anything is asked of the service: where the
+// files are and how the service is reached. The error's code is the exit
+// status.
+Expected<SessionSettings> sessionSettings(const GlobalOptions& global,
+                                          const ShareCommand& command) {
+    auto dir = dataDirectory(global);
+    if (!dir)
+        return Error{dir.error().message, exit_status::ledger};
+    auto connection = connectionSettings(global, command.login);
+    if (!connection)
+        return Error{connection.error().message, exit_status::usage};
+    return SessionSettings{.dataDir = std::move(*dir),
+                           .connection = std::move(*connection),
+                           .overrides = command.overrides};
+}
+
+// The selection file's items: a JSON array of them, as the file page lists
+// them; a line end after it is no part of it.
+Expected<std::string> readSelectionFile(const fs::path& file) {
+    auto content = readWholeFile(file);
+    if (!content)
+        return content.error();
+    std::string selection = std::move(*content);
+    while (!selection.empty() && (selection.back() == '\n' || selection.back() == '\r'))
+        selection.pop_back();
+    if (!isSelectionArray(selection))
+        return Error{file.string() + ": not a JSON array of items (as the file page lists them)"};
+    return selection;
+}
+
+// The browser side of a command-line share: the login, the folder's
+// address and the selection. The error's code is the exit status.
+Expected<CommandLineBrowser> commandLineBrowser(const ShareCommand& command,
+                                                const ServiceOrigin& origin) {
+    auto cookies = loginCookies(command.login, origin.hostName());
+    if (!cookies)
+        return Error{cookies.error().message, exit_status::usage};
+    std::string selection = "[]";
+    if (command.selectionFile) {
+        auto read = readSelectionFile(*command.selectionFile);
+        if (!read)
+            return Error{read.error().message, exit_status::usage};
+        selection = std::move(*read);
+    }
+    const std::string address = origin.homePageUrl() + "#/all?vmode=list&path=" +
+                                percentEncodePath(command.path.value_or("/"));
+    return CommandLineBrowser(std::move(*cookies), address, std::move(selection));
+}
+
+int exitForRefusal(const Error& refused, bool loginGiven) {
+    switch (static_cast<StartRefusal>(refused.code)) {
+    case StartRefusal::NotLoggedIn:
+        reportNotLoggedIn(loginGiven);
+        return exit_status::notLoggedIn;
+    case StartRefusal::NoLedger:
+        report(refused.message);
+        return exit_status::ledger;
+    case StartRefusal::BadSettings:
+    case StartRefusal::SettingsUnreadable:
+    case StartRefusal::SelectionUnreadable:
+        report(refused.message);
+        return exit_status::usage;
+    default:
+        report(refused.message);
+        return exit_status::failure;
+    }
+}
+
 } // namespace
 
 int runShare(const GlobalOptions& global, const ShareCommand& command) {
-    // Cuts the home-page request short on Ctrl-C; it outlives the watcher,
-    // which may call into it until the watcher is gone.
+    // Cuts the login requests short on Ctrl-C, and stops the run; it
+    // outlives the watcher, which may call into it until the watcher is gone.
     std::stop_source loginStop;
     InterruptWatcher interrupts; // before any thread starts, so all of them leave SIGINT to it
 
-    auto dir = dataDirectory(global);
-    if (!dir) {
-        report(dir.error().message);
-        return exit_status::ledger;
+    auto settings = sessionSettings(global, command);
+    if (!settings) {
+        report(settings.error().message);
+        return settings.error().code;
     }
-    auto connection = connectionSettings(global, command.login);
-    if (!connection) {
-        report(connection.error().message);
-        return exit_status::usage;
-    }
-    auto options = shareOptions(*dir, command.overrides);
-    if (!options) {
-        report(options.error().message);
-        return exit_status::usage;
-    }
-    auto cookies = loginCookies(command.login, connection->origin.hostName());
-    if (!cookies) {
-        report(cookies.error().message);
-        return exit_status::usage;
-    }
-    std::string selection = "[]";
-    if (command.selectionFile) {
-        auto content = readWholeFile(*command.selectionFile);
-        if (!content) {
-            report(content.error().message);
-            return exit_status::usage;
-        }
-        selection = std::move(*content);
-        while (!selection.empty() && (selection.back() == '\n' || selection.back() == '\r'))
-            selection.pop_back();
-        if (!isSelectionArray(selection)) {
-            report(command.selectionFile->string() +
-                   ": not a JSON array of items (as the file page lists them)");
-            return exit_status::usage;
-        }
+    auto browser = commandLineBrowser(command, settings->connection.origin);
+    if (!browser) {
+        report(browser.error().message);
+        return browser.error().code;
     }
 
     RecordStore ledger;
-    if (auto opened = openLedger(ledger, *dir); !opened) {
-        report(opened.error().message);
-        return exit_status::ledger;
-    }
-
-    const std::string address = connection->origin.homePageUrl() + "#/all?vmode=list&path=" +
-                                percentEncodePath(command.path.value_or("/"));
-    const bool loginGiven = !cookies->empty();
-    CommandLineBrowser browser(std::move(*cookies), address, selection);
-    interrupts.onInterrupt([&loginStop] { loginStop.request_stop(); });
-    Status homePage;
-    LoginContext login = gatherLoginContext(browser, *connection, loginStop.get_token(), &homePage);
-    if (interrupts.interrupted())
-        return exit_status::interrupted;
-    // A service that cannot be reached says nothing about the login; asking
-    // the user to log in again would send them the wrong way.
-    if (!homePage) {
-        report(homePage.error().message);
-        return exit_status::failure;
-    }
-
     ConsoleObserver observer(stdout, stderr, isatty(STDERR_FILENO) != 0);
-    const ConnectionSettings settings = *connection;
-    ShareRun run(ledger, observer, [settings](LoginContext& context, std::stop_token stop) {
-        return std::make_unique<NetdiskClient>(settings, context, std::move(stop));
+    ShareSession session(std::move(*settings), ledger, observer);
+    interrupts.onInterrupt([&] {
+        loginStop.request_stop();
+        session.requestStop();
     });
-    interrupts.onInterrupt([&run] { run.requestStop(); });
-    // Declared after the run, so the watcher lets go of it before it is gone.
+    // Declared after the session, so the watcher lets go of it before it is gone.
     struct Release {
         InterruptWatcher& watcher;
         ~Release() { watcher.onInterrupt({}); }
     } release{interrupts};
 
-    if (auto started = run.start(std::move(login), std::move(*options)); !started) {
-        switch (static_cast<StartRefusal>(started.error().code)) {
-        case StartRefusal::NotLoggedIn:
-            reportNotLoggedIn(loginGiven);
-            return exit_status::notLoggedIn;
-        case StartRefusal::NoLedger:
-            report(started.error().message);
-            return exit_status::ledger;
-        case StartRefusal::SelectionUnreadable:
-            report(started.error().message);
-            return exit_status::usage;
-        default:
-            report(started.error().message);
-            return exit_status::failure;
-        }
-    }
+    auto prepared = session.prepare(*browser, loginStop.get_token());
+    if (interrupts.interrupted())
+        return exit_status::interrupted;
+    if (!prepared)
+        return exitForRefusal(prepared.error(), browser->loginGiven());
+    if (Status started = session.start(std::move(*prepared)); !started)
+        return exitForRefusal(started.error(), browser->loginGiven());
     // An interrupt that came before the run had a worker reached nothing.
     if (interrupts.interrupted())
-        run.requestStop();
-    run.wait();
-    return exitFor(run.summary(), interrupts.interrupted());
+        session.requestStop();
+    session.wait();
+    return exitFor(session.summary(), interrupts.interrupted());
 }
 
 int runWhoami(const GlobalOptions& global, const LoginOptions& login) {

@@ -85,6 +85,9 @@ enum class StartRefusal : int {
     NoLedger = 2,
     AlreadyRunning = 3,
     SelectionUnreadable = 4, // the page gave no JSON array of selected items
+    BadSettings = 5,         // a setting the service would refuse, or a bad override
+    SettingsUnreadable = 6,  // set.ini cannot be read
+    ServiceUnreachable = 7,  // no answer from the service, or an error page
 };
 
 // How the run's effects reach the front end. Calls come from the worker

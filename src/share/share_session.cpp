@@ -1,0 +1,91 @@
+#include "share/share_session.h"
+
+#include "base/codecs.h"
+#include "netdisk/login_tokens.h"
+#include "netdisk/netdisk_client.h"
+#include "netdisk/page_text.h"
+#include "records/record_store.h"
+#include "records/share_record.h"
+#include "settings/settings_form.h"
+
+namespace vantorel {
+namespace {
+
+Error refusal(std::string message, StartRefusal code) {
+    return Error{std::move(message), static_cast<int>(code)};
+}
+
+NetdiskApiFactory clientFactory(const ConnectionSettings& connection) {
+    return [connection](LoginContext& login, std::stop_token stop) {
+        return std::make_unique<NetdiskClient>(connection, login, std::move(stop));
+    };
+}
+
+} // namespace
+
+ShareSession::ShareSession(SessionSettings settings, RecordStore& ledger, ShareObserver& observer)
+    : settings_(std::move(settings)), ledger_(ledger),
+      run_(ledger, observer, clientFactory(settings_.connection)) {}
+
+Expected<ShareOptions> ShareSession::readOptions() const {
+    const std::filesystem::path file = settingsFilePath(settings_.dataDir);
+    Expected<SettingsForm> form = loadSettingsForm(file);
+    if (!form) {
+        // Defaults in place of the user's settings (another code, another
+        // period) would share against their will.
+        return refusal("无法读取设置文件 " + file.string() + "：" + form.error().message,
+                       StartRefusal::SettingsUnreadable);
+    }
+    for (const std::string& assignment : settings_.overrides)
+        if (Status applied = applySettingOverride(*form, assignment); !applied)
+            return refusal(applied.error().message, StartRefusal::BadSettings);
+    Expected<ShareOptions> options = collectShareOptions(*form);
+    if (!options)
+        return refusal(options.error().message, StartRefusal::BadSettings);
+    return options;
+}
+
+Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_token stop) const {
+    Expected<ShareOptions> options = readOptions();
+    if (!options)
+        return options.error();
+    // Sharing without a ledger would share everything again and record
+    // nothing.
+    if (!ledger_.isOpen()) {
+        if (Status opened = ledger_.openOrCreate(settings_.dataDir / kLedgerFileName); !opened)
+            return refusal(std::string(kNoLedgerMessage) + opened.error().message,
+                           StartRefusal::NoLedger);
+    }
+
+    Status tokens;
+    PreparedShare share;
+    share.options = std::move(*options);
+    share.login = gatherLoginContext(browser, settings_.connection, std::move(stop), &tokens);
+    // A service that cannot be reached says nothing about the login; asking
+    // the user to log in again would send them the wrong way.
+    if (!tokens)
+        return refusal(tokens.error().message, StartRefusal::ServiceUnreachable);
+    if (share.login.bdstoken.empty())
+        return refusal(std::string(kNotLoggedInMessage), StartRefusal::NotLoggedIn);
+
+    const std::string& selection = share.login.selectionJson;
+    if (selection != "[]" && !isSelectionArray(selection)) {
+        share.folder = percentDecode(share.login.currentPath, true);
+        share.selection = share.login.currentPath.empty() ? SelectionState::Unreadable
+                                                          : SelectionState::FolderOnly;
+    }
+    return share;
+}
+
+void ShareSession::shareAddressFolder(PreparedShare& share) {
+    share.login.selectionJson = "[]";
+    share.selection = SelectionState::Readable;
+}
+
+Status ShareSession::start(PreparedShare share) {
+    if (share.selection != SelectionState::Readable)
+        return refusal(std::string(kSelectionUnreadableMessage), StartRefusal::SelectionUnreadable);
+    return run_.start(std::move(share.login), std::move(share.options));
+}
+
+} // namespace vantorel
