@@ -76,8 +76,11 @@ public:
     explicit UiSide(MainWindow& window) : window_(window) {}
     void setProgressMaximum(int maximum) override { window_.setProgressMaximum(maximum); }
     void setProgressPosition(int position) override { window_.setProgressPosition(position); }
-    void setButtonEnabled(int index, bool enabled) override {
-        window_.setButtonEnabled(index, enabled);
+    // The window decides what a phase of the run does to its toolbar.
+    void runPhase(RunPhase phase) override {
+        if (phase == RunPhase::Done) {
+            window_.giveShareBack();
+        }
     }
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token dismiss) override {
         window_.showMessage(fromUtf8(text), boxIcon(icon), std::move(dismiss));

@@ -51,8 +51,6 @@ enum ToolbarButton : int {
     kAboutButton = 7,
     kToolbarButtonCount = 8,
 };
-static_assert(kShareButton == vantorel::kShareButton && kStopButton == vantorel::kStopButton,
-              "the share run addresses the toolbar by the same indices");
 
 class MainWindow final : public QMainWindow {
     Q_OBJECT

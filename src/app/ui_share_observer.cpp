@@ -49,8 +49,8 @@ void UiShareObserver::setProgressPosition(int position) {
     post([this, position] { target_.setProgressPosition(position); });
 }
 
-void UiShareObserver::setButtonEnabled(int index, bool enabled) {
-    post([this, index, enabled] { target_.setButtonEnabled(index, enabled); });
+void UiShareObserver::runPhase(RunPhase phase) {
+    post([this, phase] { target_.runPhase(phase); });
 }
 
 void UiShareObserver::entryStarted(std::string_view path) {

@@ -31,7 +31,7 @@ public:
 
     void setProgressMaximum(int maximum) override;
     void setProgressPosition(int position) override;
-    void setButtonEnabled(int index, bool enabled) override;
+    void runPhase(RunPhase phase) override;
     // Returns once the box is closed, or at once when `stop` is requested:
     // a stop never waits for the user.
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token stop) override;

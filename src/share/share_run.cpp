@@ -301,16 +301,14 @@ private:
         summary_.end = end;
         summary_.message = message;
         observer_.showMessage(message, MessageIcon::Error, stop_);
-        observer_.setButtonEnabled(kStopButton, false);
-        observer_.setButtonEnabled(kShareButton, true);
+        observer_.runPhase(RunPhase::Done);
     }
 
     void complete() {
         if (stopped())
             return;
         observer_.showMessage(kRunCompletedMessage, MessageIcon::Information, stop_);
-        observer_.setButtonEnabled(kStopButton, false);
-        observer_.setButtonEnabled(kShareButton, true);
+        observer_.runPhase(RunPhase::Done);
         observer_.setProgressPosition(0);
         summary_.end = RunEnd::Completed;
     }
@@ -386,6 +384,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options) {
 
 void ShareRun::execute(std::stop_token stop, Run& run) {
     RunSummary summary;
+    observer_.runPhase(RunPhase::Started);
     {
         std::unique_ptr<NetdiskApi> api = makeApi_(run.login, stop);
         Runner runner(ledger_, observer_, *api, run.login, run.options, pause_, clock_, stop);
@@ -394,6 +393,8 @@ void ShareRun::execute(std::stop_token stop, Run& run) {
         std::lock_guard lock(mutex_);
         run.summary = summary;
     }
+    if (summary.end == RunEnd::Stopped)
+        observer_.runPhase(RunPhase::Stopped);
     observer_.runFinished(summary);
     {
         std::lock_guard lock(mutex_);

@@ -25,10 +25,6 @@ namespace vantorel {
 class NetdiskApi;
 class RecordStore;
 
-// Toolbar buttons the run enables and disables.
-inline constexpr int kShareButton = 2;
-inline constexpr int kStopButton = 3;
-
 inline constexpr std::string_view kRunCompletedMessage = "分享完成!";
 inline constexpr std::string_view kQuotaReachedMessage = "今日分享数量完成!";
 inline constexpr std::string_view kNotLoggedInMessage =
@@ -40,6 +36,16 @@ inline constexpr std::string_view kSelectionUnreadableMessage =
     "无法读取页面中选中的项目,请打开文件列表页面后重试";
 
 enum class MessageIcon { None, Information, Error };
+
+// Where a run is, for the front end to set its controls by.
+enum class RunPhase {
+    Started, // the worker is going
+    Stopped, // a stop ended it
+    // It ended by itself and the share command is free again: completed, or
+    // ended on a failure. A run that reaches the daily limit reports neither
+    // this nor Stopped: the user acknowledges it with the stop command.
+    Done,
+};
 
 enum class EntryVerdict {
     Shared,  // a link was made and recorded
@@ -97,7 +103,7 @@ public:
     virtual ~ShareObserver() = default;
     virtual void setProgressMaximum(int) {}
     virtual void setProgressPosition(int) {}
-    virtual void setButtonEnabled(int /*index*/, bool /*enabled*/) {}
+    virtual void runPhase(RunPhase) {}
     // Shows a message and returns once the user has closed it, or at once
     // when `stop` is requested (the front end may be closing).
     virtual void showMessage(std::string_view /*text*/, MessageIcon, std::stop_token /*stop*/) {}

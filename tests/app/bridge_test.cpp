@@ -25,8 +25,10 @@ class RecordingTarget final : public vantorel::ShareObserver {
 public:
     void setProgressMaximum(int maximum) override { note("max " + std::to_string(maximum)); }
     void setProgressPosition(int position) override { note("pos " + std::to_string(position)); }
-    void setButtonEnabled(int index, bool enabled) override {
-        note("button " + std::to_string(index) + (enabled ? " on" : " off"));
+    void runPhase(vantorel::RunPhase phase) override {
+        note(phase == vantorel::RunPhase::Done      ? "done"
+             : phase == vantorel::RunPhase::Stopped ? "stopped"
+                                                    : "started");
     }
     void showMessage(std::string_view text, MessageIcon, std::stop_token dismiss) override {
         note("message " + std::string(text));
@@ -67,16 +69,14 @@ TEST(ShareBridge, CarriesWorkerCallsToTheUiThreadInOrder) {
         path = "/changed"; // the bridge keeps its own copy
         bridge.entryFinished({.verdict = EntryVerdict::Shared, .path = "/a"});
         bridge.pauseStarted(std::chrono::milliseconds(3000));
-        bridge.setButtonEnabled(3, false);
-        bridge.setButtonEnabled(2, true);
+        bridge.runPhase(vantorel::RunPhase::Done);
         bridge.runFinished({.shared = 1, .end = RunEnd::Completed});
     });
     worker.join();
     EXPECT_TRUE(target.calls.empty()) << "nothing runs on the worker itself";
-    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 8; }));
-    EXPECT_EQ(target.calls,
-              (std::vector<std::string>{"max 2", "pos 1", "start /a", "entry /a", "pause 3000",
-                                        "button 3 off", "button 2 on", "finished 1"}));
+    ASSERT_TRUE(waitFor([&] { return target.calls.size() == 7; }));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"max 2", "pos 1", "start /a", "entry /a",
+                                                      "pause 3000", "done", "finished 1"}));
     EXPECT_TRUE(target.allOnUiThread);
 }
 
@@ -143,7 +143,7 @@ TEST(ShareBridge, ClosingReleasesAWaitingWorkerWithoutShowingAnything) {
     std::thread worker([&] {
         asking = true;
         bridge.showMessage("今日分享数量完成!", MessageIcon::None, {});
-        bridge.setButtonEnabled(2, true);
+        bridge.runPhase(vantorel::RunPhase::Done);
     });
     while (!asking) {
         std::this_thread::yield();
@@ -172,7 +172,7 @@ TEST(ShareBridge, ReopenedBridgeDropsCallsQueuedBeforeTheClose) {
 TEST(ShareBridge, CallsFromTheUiThreadGoStraightThrough) {
     RecordingTarget target;
     UiShareObserver bridge(target);
-    bridge.setButtonEnabled(2, false);
+    bridge.runPhase(vantorel::RunPhase::Started);
     bridge.showMessage("hi", MessageIcon::Information, {});
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"button 2 off", "message hi"}));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"started", "message hi"}));
 }

@@ -91,9 +91,9 @@ public:
         std::lock_guard lock(mutex_);
         positions_.push_back(position);
     }
-    void setButtonEnabled(int index, bool enabled) override {
+    void runPhase(RunPhase phase) override {
         std::lock_guard lock(mutex_);
-        buttons_.emplace_back(index, enabled);
+        phases_.push_back(phase);
     }
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token) override {
         std::lock_guard lock(mutex_);
@@ -119,7 +119,7 @@ public:
         std::lock_guard lock(mutex_);
         maxima_.clear();
         positions_.clear();
-        buttons_.clear();
+        phases_.clear();
         messages_.clear();
         entries_.clear();
         summary_.reset();
@@ -136,7 +136,7 @@ public:
 
     std::vector<int> maxima() const { return locked(maxima_); }
     std::vector<int> positions() const { return locked(positions_); }
-    std::vector<std::pair<int, bool>> buttons() const { return locked(buttons_); }
+    std::vector<RunPhase> phases() const { return locked(phases_); }
     std::vector<Message> messages() const { return locked(messages_); }
     std::vector<EntryOutcome> entries() const { return locked(entries_); }
     std::optional<RunSummary> summary() const { return locked(summary_); }
@@ -151,7 +151,7 @@ private:
     std::condition_variable changed_;
     std::vector<int> maxima_;
     std::vector<int> positions_;
-    std::vector<std::pair<int, bool>> buttons_;
+    std::vector<RunPhase> phases_;
     std::vector<Message> messages_;
     std::vector<EntryOutcome> entries_;
     std::optional<RunSummary> summary_;
@@ -349,8 +349,7 @@ TEST_P(ShareTypes, WalkOrderPassesAndProgress) {
     ASSERT_EQ(observer_.messages().size(), 1u);
     EXPECT_EQ(observer_.messages()[0].text, kRunCompletedMessage);
     EXPECT_EQ(observer_.messages()[0].icon, MessageIcon::Information);
-    EXPECT_EQ(observer_.buttons(),
-              (std::vector<std::pair<int, bool>>{{kStopButton, false}, {kShareButton, true}}));
+    EXPECT_EQ(observer_.phases(), (std::vector<RunPhase>{RunPhase::Started, RunPhase::Done}));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(summary.shared, static_cast<int>(c.shared.size()));
 }
@@ -657,8 +656,7 @@ TEST_F(ShareE2e, AFolderThatCannotBeListedEndsTheRunAndSaysWhichAndWhy) {
     EXPECT_EQ(logged("/share/set").size(), sharesBefore);
     EXPECT_EQ(rows().size(), 1u);
     // The share button is given back.
-    EXPECT_EQ(observer_.buttons(),
-              (std::vector<std::pair<int, bool>>{{kStopButton, false}, {kShareButton, true}}));
+    EXPECT_EQ(observer_.phases(), (std::vector<RunPhase>{RunPhase::Started, RunPhase::Done}));
 }
 
 // ---------------------------------------------------------------------------
@@ -805,8 +803,9 @@ TEST_F(ShareE2e, QuotaEndsTheRunRightAfterTheSecondSuccess) {
     ASSERT_EQ(observer_.messages().size(), 1u);
     EXPECT_EQ(observer_.messages()[0].text, kQuotaReachedMessage);
     EXPECT_EQ(observer_.messages()[0].icon, MessageIcon::None);
-    // The buttons and the progress bar stay as they were until stop.
-    EXPECT_TRUE(observer_.buttons().empty());
+    // The buttons and the progress bar stay as they were until stop: the
+    // run does not say it is done.
+    EXPECT_EQ(observer_.phases(), std::vector<RunPhase>{RunPhase::Started});
     EXPECT_EQ(observer_.positions(), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_EQ(rows().size(), 4u); // the earlier row, one failure, two successes
 }
@@ -1001,7 +1000,8 @@ TEST_F(ShareE2e, StopDuringThePauseEndsTheRunAtOnce) {
     EXPECT_EQ(records[0].sharelink, state().shares.at(0).link);
     EXPECT_EQ(records[0].sharetime, kShareTimeText);
     EXPECT_TRUE(observer_.messages().empty());
-    EXPECT_TRUE(observer_.buttons().empty()) << "the toolbar is the stop command's business";
+    EXPECT_EQ(observer_.phases(), (std::vector<RunPhase>{RunPhase::Started, RunPhase::Stopped}))
+        << "the toolbar is the stop command's business";
 }
 
 TEST_F(ShareE2e, StopDuringASlowShareRequestAbandonsTheEntry) {

@@ -251,7 +251,8 @@ public:
     std::vector<std::string> events;
     std::vector<int> maximums;
     std::vector<int> positions;
-    std::vector<std::pair<int, bool>> buttons;
+    // Where the run said it is; "done" also goes to `events`.
+    std::vector<RunPhase> phases;
     std::vector<Message> messages;
     std::vector<EntryOutcome> outcomes;
     std::optional<RunSummary> finished;
@@ -268,10 +269,11 @@ public:
             events.push_back("pos " + std::to_string(n));
         });
     }
-    void setButtonEnabled(int index, bool enabled) override {
+    void runPhase(RunPhase phase) override {
         note([&] {
-            buttons.emplace_back(index, enabled);
-            events.push_back("button " + std::to_string(index) + (enabled ? " on" : " off"));
+            phases.push_back(phase);
+            if (phase == RunPhase::Done)
+                events.push_back("done");
         });
     }
     void showMessage(std::string_view text, MessageIcon icon, std::stop_token) override {
@@ -322,7 +324,7 @@ public:
         events.clear();
         maximums.clear();
         positions.clear();
-        buttons.clear();
+        phases.clear();
         messages.clear();
         outcomes.clear();
         started.clear();
@@ -565,9 +567,8 @@ TEST_F(ShareRunTest, CurrentPathIsListedAsGivenEvenWhenEmpty) {
     runToEnd(login("%2F%E6%88%91%E7%9A%84"), options(1));
     EXPECT_THAT(service.listedDirs, ElementsAre("", "%2F%E6%88%91%E7%9A%84"));
     // An empty listing: nothing to do, the run completes at once.
-    EXPECT_THAT(observer.events,
-                ElementsAre("max 0", "message 分享完成! information", "button 3 off", "button 2 on",
-                            "pos 0", "finished completed"));
+    EXPECT_THAT(observer.events, ElementsAre("max 0", "message 分享完成! information", "done",
+                                             "pos 0", "finished completed"));
 }
 
 // ---------------------------------------------------------------------------
@@ -844,9 +845,8 @@ TEST_F(ShareRunTest, EmptyArrayWrittenWithABlankSelectsNothing) {
     EXPECT_THAT(rows(), IsEmpty());
     EXPECT_THAT(pauses, IsEmpty());
     EXPECT_EQ(summary.end, RunEnd::Completed);
-    EXPECT_THAT(observer.events,
-                ElementsAre("max 0", "message 分享完成! information", "button 3 off", "button 2 on",
-                            "pos 0", "finished completed"));
+    EXPECT_THAT(observer.events, ElementsAre("max 0", "message 分享完成! information", "done",
+                                             "pos 0", "finished completed"));
 }
 
 // ---------------------------------------------------------------------------
@@ -1031,7 +1031,7 @@ TEST_F(QuotaTest, EndsRightAfterTheSecondSuccessLeavingTheToolbarAlone) {
     // set them at the start.
     EXPECT_EQ(pauses.size(), 2u);
     EXPECT_THAT(observer.positions, ElementsAre(1, 2, 3, 4));
-    EXPECT_THAT(observer.buttons, IsEmpty());
+    EXPECT_THAT(observer.phases, ElementsAre(RunPhase::Started));
     ASSERT_EQ(observer.messages.size(), 1u);
     EXPECT_EQ(observer.messages[0].text, kQuotaReachedMessage);
     EXPECT_EQ(observer.messages[0].icon, MessageIcon::None);
@@ -1069,7 +1069,7 @@ TEST_F(ShareRunTest, CompletionShowsTheMessageThenSetsTheToolbarAndTheBar) {
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_THAT(observer.events,
                 ElementsAre("max 1", "pos 1", "entry shared /O/o1", "message 分享完成! information",
-                            "button 3 off", "button 2 on", "pos 0", "finished completed"));
+                            "done", "pos 0", "finished completed"));
 }
 
 // ---------------------------------------------------------------------------
@@ -1228,7 +1228,7 @@ TEST_F(StopTest, DuringThePauseEndsTheRunBeforeTheNextEntry) {
     EXPECT_EQ(run->summary().end, RunEnd::Stopped);
     // The stop command sets the toolbar; the run shows nothing.
     EXPECT_THAT(observer.messages, IsEmpty());
-    EXPECT_THAT(observer.buttons, IsEmpty());
+    EXPECT_THAT(observer.phases, ElementsAre(RunPhase::Started, RunPhase::Stopped));
     EXPECT_THAT(observer.positions, ElementsAre(1));
 }
 
@@ -1399,8 +1399,7 @@ TEST_F(ShareRunTest, AFailedSuccessRowStopsTheRunWithThePathAndTheLink) {
     EXPECT_THAT(m.text, HasSubstr("/W/w1.txt"));
     EXPECT_THAT(m.text, HasSubstr(linkFor("41")));
     EXPECT_EQ(m.icon, MessageIcon::Error);
-    EXPECT_THAT(observer.buttons,
-                ElementsAre(std::pair{kStopButton, false}, std::pair{kShareButton, true}));
+    EXPECT_THAT(observer.phases, ElementsAre(RunPhase::Started, RunPhase::Done));
     EXPECT_THAT(pauses, IsEmpty());
     EXPECT_THAT(observer.outcomes, IsEmpty());
 }
@@ -1417,8 +1416,7 @@ TEST_F(ShareRunTest, ALookupErrorStopsTheRunBeforeAnyShare) {
     ASSERT_EQ(observer.messages.size(), 1u);
     EXPECT_THAT(observer.messages[0].text, StartsWith(std::string(kRecordReadFailedMessage)));
     EXPECT_EQ(observer.messages[0].icon, MessageIcon::Error);
-    EXPECT_THAT(observer.buttons,
-                ElementsAre(std::pair{kStopButton, false}, std::pair{kShareButton, true}));
+    EXPECT_THAT(observer.phases, ElementsAre(RunPhase::Started, RunPhase::Done));
 }
 
 TEST_F(ShareRunTest, ALostFailureRowLetsTheRunGoOnUntilTheNextLookupFails) {
