@@ -4,6 +4,7 @@
 // run's requests do.
 
 #include "base/http_request.h"
+#include "netdisk/service_headers.h"
 #include "sim_process.h"
 
 #include <benchmark/benchmark.h>

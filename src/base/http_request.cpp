@@ -32,16 +32,6 @@ constexpr std::array<std::string_view, 8> methodWords = {
     "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT",
 };
 
-std::string joinLines(const std::vector<std::string>& lines) {
-    std::string out;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            out.append("\r\n");
-        out.append(lines[i]);
-    }
-    return out;
-}
-
 std::string removeAllIgnoreCase(std::string_view text, std::string_view word) {
     std::string out;
     std::size_t start = 0;
@@ -498,7 +488,7 @@ HttpResponse HttpRequest::perform(std::string_view url, const HttpRequestOptions
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
         response.status = static_cast<int>(code);
         response.body = std::move(state.body);
-        response.headers = joinLines(state.headerLines);
+        response.headers = joinText(state.headerLines, "\r\n");
     } else {
         response.outcome = std::move(outcome);
     }
@@ -587,7 +577,7 @@ std::string normaliseHeaderBlock(std::string_view block) {
         }
         kept.push_back(std::move(line));
     }
-    return joinLines(kept);
+    return joinText(kept, "\r\n");
 }
 
 std::optional<long> effectiveTimeoutMs(int timeoutSeconds) {
@@ -596,59 +586,6 @@ std::optional<long> effectiveTimeoutMs(int timeoutSeconds) {
     if (timeoutSeconds < 1)
         return 15000L;
     return static_cast<long>(timeoutSeconds) * 1000L;
-}
-
-namespace {
-
-constexpr std::string_view chrome89Ua =
-    "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like "
-    "Gecko) Chrome/89.0.4389.82 Safari/537.36";
-constexpr std::string_view chrome89SecChUa =
-    "sec-ch-ua: \"Google Chrome\";v=\"89\", \"Chromium\";v=\"89\", \";Not A Brand\";v=\"99\"";
-
-} // namespace
-
-std::string homePageHeaders(const ServiceOrigin& origin) {
-    return joinLines({
-        "Host: " + origin.host(),
-        "Connection: keep-alive",
-        "Cache-Control: max-age=0",
-        std::string(chrome89SecChUa),
-        "sec-ch-ua-mobile: ?0",
-        "Upgrade-Insecure-Requests: 1",
-        std::string(chrome89Ua),
-        "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,image/webp,"
-        "image/apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9",
-        "Sec-Fetch-Site: same-origin",
-        "Sec-Fetch-Mode: navigate",
-        "Sec-Fetch-User: ?1",
-        "Sec-Fetch-Dest: document",
-        "Referer: " + origin.homePageUrl(),
-    });
-}
-
-std::string webApiHeaders(const ServiceOrigin& origin) {
-    return joinLines({
-        "Host: " + origin.host(),
-        "Connection: keep-alive",
-        "Content-Length: 87",
-        std::string(chrome89SecChUa),
-        "Accept: application/json, text/javascript, */*; q=0.01",
-        "X-Requested-With: XMLHttpRequest",
-        "sec-ch-ua-mobile: ?0",
-        std::string(chrome89Ua),
-        "Content-Type: application/x-www-form-urlencoded; charset=UTF-8",
-        "Origin: " + origin.text(),
-        "Sec-Fetch-Site: same-origin",
-        "Sec-Fetch-Mode: cors",
-        "Sec-Fetch-Dest: empty",
-        "Referer: " + origin.homePageUrl(),
-    });
-}
-
-std::string listingHeaders() {
-    return "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-           "Chrome/50.0.2661.87 Safari/537.36";
 }
 
 } // namespace vantorel

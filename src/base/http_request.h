@@ -151,10 +151,4 @@ std::string normaliseHeaderBlock(std::string_view block);
 // which leaves libcurl's own.
 std::optional<long> effectiveTimeoutMs(int timeoutSeconds);
 
-// The fixed header blocks of the service's requests, lines separated by
-// CR LF without a line end after the last.
-std::string homePageHeaders(const ServiceOrigin& origin);
-std::string webApiHeaders(const ServiceOrigin& origin);
-std::string listingHeaders();
-
 } // namespace vantorel

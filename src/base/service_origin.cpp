@@ -29,9 +29,6 @@ Error invalid(std::string_view text, std::string_view why) {
 
 } // namespace
 
-ServiceOrigin::ServiceOrigin()
-    : text_(defaultServiceOriginText), scheme_("https"), hostName_("pan.baidu.com") {}
-
 Expected<ServiceOrigin> ServiceOrigin::parse(std::string_view text) {
     const std::string_view original = text;
     const std::size_t sep = text.find("://");
@@ -114,28 +111,6 @@ std::string ServiceOrigin::host() const {
 
 std::string ServiceOrigin::url(std::string_view pathAndQuery) const {
     return text_ + std::string(pathAndQuery);
-}
-
-std::string ServiceOrigin::homePageUrl() const {
-    return url("/disk/home?");
-}
-
-Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> commandLineValue) {
-    if (commandLineValue) {
-        auto origin = ServiceOrigin::parse(*commandLineValue);
-        if (!origin)
-            return Error{"--origin: " + origin.error().message, 0};
-        return origin;
-    }
-    const char* fromEnvironment = std::getenv(serviceOriginEnvironmentVariable.data());
-    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
-        auto origin = ServiceOrigin::parse(fromEnvironment);
-        if (!origin)
-            return Error{
-                std::string(serviceOriginEnvironmentVariable) + ": " + origin.error().message, 0};
-        return origin;
-    }
-    return ServiceOrigin();
 }
 
 } // namespace vantorel

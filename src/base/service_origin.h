@@ -1,10 +1,8 @@
 #pragma once
 
-// The netdisk service is reached at one origin (scheme and host, no path).
-// Every request URL, the Host, Origin and Referer header lines, the browser's
-// start address and the share run's success test derive from it. The real
-// service is the default; tests and the demo point it at the simulated
-// service on the loopback interface.
+// An origin: a scheme and a host with its port, no path. The service is
+// reached at one; every request URL and the Host, Origin and Referer header
+// lines derive from it.
 
 #include "base/expected.h"
 
@@ -16,9 +14,6 @@ namespace vantorel {
 
 class ServiceOrigin {
 public:
-    // The real service.
-    ServiceOrigin();
-
     // Accepts "http://" or "https://" followed by a host name, an IPv4
     // address or a bracketed IPv6 address, and an optional port; a single
     // trailing "/" is tolerated. Scheme and host are folded to lower case and
@@ -39,26 +34,18 @@ public:
 
     // The origin followed by a path (and query) that starts with "/".
     std::string url(std::string_view pathAndQuery) const;
-    // The service's home page: the origin followed by "/disk/home?".
-    std::string homePageUrl() const;
 
     friend bool operator==(const ServiceOrigin& a, const ServiceOrigin& b) {
         return a.text_ == b.text_;
     }
 
 private:
+    ServiceOrigin() = default;
+
     std::string text_;
     std::string scheme_;
     std::string hostName_;
     std::optional<int> port_;
 };
-
-inline constexpr std::string_view defaultServiceOriginText = "https://pan.baidu.com";
-inline constexpr std::string_view serviceOriginEnvironmentVariable = "VANTOREL_ORIGIN";
-
-// The origin a front end starts with: the command-line value when given,
-// else the environment variable VANTOREL_ORIGIN when set and not empty, else
-// the real service. An invalid value is an error naming where it came from.
-Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> commandLineValue);
 
 } // namespace vantorel

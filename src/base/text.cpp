@@ -246,4 +246,14 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+std::string joinText(const std::vector<std::string>& pieces, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0)
+            out.append(separator);
+        out.append(pieces[i]);
+    }
+    return out;
+}
+
 } // namespace vantorel

@@ -24,6 +24,9 @@ std::int64_t textToInt64(std::string_view text);
 // kept, an empty text gives no pieces and an empty last piece is dropped.
 std::vector<std::string> splitText(std::string_view text, std::string_view sep);
 
+// The pieces joined by `separator`, none after the last.
+std::string joinText(const std::vector<std::string>& pieces, std::string_view separator);
+
 // Replaces every occurrence of `from`, scanning left to right and resuming
 // after each match. An empty `from` or an empty text leaves the text as it is.
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);

@@ -12,6 +12,7 @@
 #include "netdisk/cookie_file.h"
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
+#include "netdisk/service_headers.h"
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "share/share_run.h"
@@ -245,7 +246,7 @@ Expected<CommandLineBrowser> commandLineBrowser(const ShareCommand& command,
             return Error{read.error().message, exit_status::usage};
         selection = std::move(*read);
     }
-    const std::string address = origin.homePageUrl() + "#/all?vmode=list&path=" +
+    const std::string address = homePageUrl(origin) + "#/all?vmode=list&path=" +
                                 percentEncodePath(command.path.value_or("/"));
     return CommandLineBrowser(std::move(*cookies), address, std::move(selection));
 }

@@ -1,6 +1,30 @@
 #include "netdisk/connection.h"
 
+#include <cstdlib>
+
 namespace vantorel {
+
+ServiceOrigin defaultServiceOrigin() {
+    return *ServiceOrigin::parse(defaultServiceOriginText);
+}
+
+Expected<ServiceOrigin> resolveServiceOrigin(std::optional<std::string_view> commandLineValue) {
+    if (commandLineValue) {
+        auto origin = ServiceOrigin::parse(*commandLineValue);
+        if (!origin)
+            return Error{"--origin: " + origin.error().message, 0};
+        return origin;
+    }
+    const char* fromEnvironment = std::getenv(serviceOriginEnvironmentVariable.data());
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        auto origin = ServiceOrigin::parse(fromEnvironment);
+        if (!origin)
+            return Error{
+                std::string(serviceOriginEnvironmentVariable) + ": " + origin.error().message, 0};
+        return origin;
+    }
+    return defaultServiceOrigin();
+}
 
 HttpRequestOptions serviceRequestOptions(const ConnectionSettings& connection,
                                          std::string& cookieText, std::string headerBlock,

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "netdisk/page_text.h"
 #include "netdisk/request_text.h"
+#include "netdisk/service_headers.h"
 
 #include <optional>
 
@@ -60,7 +61,7 @@ struct HomePage {
 HomePage fetchHomePage(const ConnectionSettings& connection, std::string& cookieText,
                        std::stop_token stop) {
     HomePage page;
-    std::string url = connection.origin.homePageUrl();
+    std::string url = homePageUrl(connection.origin);
     for (int hop = 0;; ++hop) {
         const HttpResponse response = HttpRequest::perform(
             url, serviceRequestOptions(connection, cookieText, homePageHeaders(connection.origin),

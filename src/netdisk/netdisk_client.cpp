@@ -7,6 +7,7 @@
 #include "base/wait.h"
 #include "netdisk/page_text.h"
 #include "netdisk/request_text.h"
+#include "netdisk/service_headers.h"
 #include "netdisk/share_refusals.h"
 
 namespace vantorel {

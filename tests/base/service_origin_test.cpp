@@ -12,14 +12,6 @@ namespace {
 using vantorel::test::CaseName;
 using vantorel::test::PrintTo;
 
-TEST(ServiceOrigin, DefaultsToTheRealService) {
-    const ServiceOrigin origin;
-    EXPECT_EQ(origin.text(), "https://pan.baidu.com");
-    EXPECT_EQ(origin.host(), "pan.baidu.com");
-    EXPECT_EQ(origin.homePageUrl(), "https://pan.baidu.com/disk/home?");
-    EXPECT_EQ(origin.url("/api/list?x=1"), "https://pan.baidu.com/api/list?x=1");
-}
-
 struct ParseCase {
     const char* name;
     const char* input;
@@ -62,20 +54,5 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"PortNotNumeric", "http://127.0.0.1:8o", nullptr, nullptr},
                       ParseCase{"BlankInHost", "http://pan baidu.com", nullptr, nullptr}),
     CaseName{});
-
-TEST(ResolveServiceOrigin, CommandLineThenEnvironmentThenDefault) {
-    ::setenv("VANTOREL_ORIGIN", "http://127.0.0.1:7001", 1);
-    EXPECT_EQ(resolveServiceOrigin("http://127.0.0.1:7002")->text(), "http://127.0.0.1:7002");
-    EXPECT_EQ(resolveServiceOrigin(std::nullopt)->text(), "http://127.0.0.1:7001");
-
-    ::setenv("VANTOREL_ORIGIN", "not an origin", 1);
-    const auto bad = resolveServiceOrigin(std::nullopt);
-    ASSERT_FALSE(bad);
-    EXPECT_NE(bad.error().message.find("VANTOREL_ORIGIN"), std::string::npos);
-
-    ::unsetenv("VANTOREL_ORIGIN");
-    EXPECT_EQ(resolveServiceOrigin(std::nullopt)->text(), "https://pan.baidu.com");
-    EXPECT_FALSE(resolveServiceOrigin("https://x/y"));
-}
 
 } // namespace
