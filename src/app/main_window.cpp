@@ -6,10 +6,10 @@
 #include "app/skin.h"
 #include "app/toolbar_icons.h"
 #include "app/ui_share_observer.h"
-#include "app/ui_wait.h"
 #include "app/web_login_source.h"
 #include "ui/about_window.h"
 #include "ui/help_window.h"
+#include "ui/ui_wait.h"
 #include "ui/window_util.h"
 
 #include <QAction>

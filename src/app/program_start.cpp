@@ -4,12 +4,12 @@
 #include "app/chinese_locale.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "app/secondary_windows.h"
 #include "app/toolbar_icons.h"
-#include "app/ui_wait.h"
 #include "base/data_dir.h"
 #include "base/http_request.h"
 #include "base/service_origin.h"
-#include "ui/secondary_windows.h"
+#include "ui/ui_wait.h"
 #include "ui/window_util.h"
 
 #include <QApplication>

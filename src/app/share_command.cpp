@@ -4,9 +4,9 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "app/ui_share_observer.h"
-#include "app/ui_wait.h"
 #include "app/web_login_source.h"
 #include "netdisk/page_text.h"
+#include "ui/ui_wait.h"
 
 #include <QEventLoop>
 #include <QLabel>

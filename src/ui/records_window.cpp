@@ -1,8 +1,8 @@
 #include "ui/records_window.h"
 
-#include "app/ui_wait.h"
 #include "base/text.h"
 #include "records/record_store.h"
+#include "ui/ui_wait.h"
 #include "ui/window_util.h"
 
 #include <QCalendarWidget>

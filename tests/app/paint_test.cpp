@@ -5,10 +5,10 @@
 
 #include "app/browser_view.h"
 #include "app/main_window.h"
+#include "app/secondary_windows.h"
 #include "sim_process.h"
 #include "sim_window.h"
 #include "test_support.h"
-#include "ui/secondary_windows.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "app/main_window.h"
 #include "app/program_start.h"
 #include "app/program_state.h"
-#include "app/ui_wait.h"
 #include "test_support.h"
+#include "ui/ui_wait.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/secondary_windows.h"
 #include "arrangement.h"
 #include "dialog_answers.h"
 #include "named_case.h"
@@ -6,7 +7,6 @@
 #include "settings/settings_window.h"
 #include "test_support.h"
 #include "ui/records_window.h"
-#include "ui/secondary_windows.h"
 
 #include <QCheckBox>
 #include <QClipboard>

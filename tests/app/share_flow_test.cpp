@@ -6,6 +6,7 @@
 #include "app/browser_view.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
+#include "app/secondary_windows.h"
 #include "named_case.h"
 #include "records/record_store.h"
 #include "sim_client.h"
@@ -16,7 +17,6 @@
 #include "sim_window.h"
 #include "test_support.h"
 #include "ui/records_window.h"
-#include "ui/secondary_windows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -864,10 +864,10 @@ namespace {
 
 struct WindowRefusalCase {
     const char* name;
-    const char* fault;   // on the share of b1.jpg, the second item of /A
-    QString message;     // the box the run ends with
-    std::size_t rows;    // rows the run leaves
-    const char* tally;   // part of the status bar's tally
+    const char* fault; // on the share of b1.jpg, the second item of /A
+    QString message;   // the box the run ends with
+    std::size_t rows;  // rows the run leaves
+    const char* tally; // part of the status bar's tally
 };
 
 class WindowRefusals : public ShareFlowTest,

@@ -5,13 +5,13 @@
 
 #include "app/chinese_locale.h"
 #include "app/skin.h"
-#include "app/ui_wait.h"
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "settings/settings_window.h"
 #include "ui/about_window.h"
 #include "ui/help_window.h"
 #include "ui/records_window.h"
+#include "ui/ui_wait.h"
 #include "ui/window_util.h"
 
 #include <QApplication>

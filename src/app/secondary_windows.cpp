@@ -1,4 +1,4 @@
-#include "ui/secondary_windows.h"
+#include "app/secondary_windows.h"
 
 #include "app/main_window.h"
 #include "settings/settings_window.h"
