@@ -245,11 +245,8 @@ const std::vector<const Entry*>& Service::sortedChildren(const Entry& folder,
 }
 
 void Service::listHandler(Call& call) {
-    if (!authorised(call))
+    if (!admitted(call))
         return;
-    if (call.plan.errnoValue) {
-        return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
-    }
     std::string dir = call.queryValue("dir");
     if (dir.empty()) {
         dir = "/";
@@ -307,11 +304,8 @@ void Service::listHandler(Call& call) {
 }
 
 void Service::shareHandler(Call& call) {
-    if (!authorised(call))
+    if (!admitted(call))
         return;
-    if (call.plan.errnoValue) {
-        return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
-    }
     const std::string periodText(trimSpace(call.formValue("period")));
     if (periodText != "0" && periodText != "1" && periodText != "7" && periodText != "30") {
         return replyErrno(call, 2, "有效期参数错误：只能是 0、1、7 或 30");

@@ -495,6 +495,17 @@ bool Service::authorised(Call& call) {
     return true;
 }
 
+bool Service::admitted(Call& call) {
+    if (!authorised(call)) {
+        return false;
+    }
+    if (call.plan.errnoValue) {
+        replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
+        return false;
+    }
+    return true;
+}
+
 void Service::thumbnailHandler(Call& call) {
     call.res.set_header("Cache-Control", "max-age=86400");
     call.res.set_content(reinterpret_cast<const char*>(kThumbnail), sizeof(kThumbnail),

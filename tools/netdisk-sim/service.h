@@ -131,6 +131,9 @@ private:
 
     bool loggedIn(const Call& call) const;
     bool authorised(Call& call);
+    // authorised(), and no fault rule refuses the call with an errno; when
+    // not, the refusal is the reply.
+    bool admitted(Call& call);
     std::uint64_t requestId();
     void replyJson(Call& call, const std::string& json);
     void replyErrno(Call& call, int errnoValue, const char* message);
