@@ -45,6 +45,11 @@ std::int64_t int64(const rapidjson::Value& object, const char* key) {
     return value != nullptr && value->IsInt64() ? value->GetInt64() : 0;
 }
 
+bool flag(const rapidjson::Value& object, const char* key) {
+    const rapidjson::Value* value = member(object, key);
+    return value != nullptr && value->IsBool() && value->GetBool();
+}
+
 std::string text(const rapidjson::Value& object, const char* key) {
     const rapidjson::Value* value = member(object, key);
     return value != nullptr && value->IsString() ? jsText(value) : std::string();
@@ -78,6 +83,14 @@ std::optional<SimState> readSimState(const SimProcess& sim) {
             share.pwd = text(s, "pwd");
             share.period = static_cast<int>(int64(s, "period"));
             share.ctime = int64(s, "ctime");
+            share.shareId = jsText(member(s, "shareid"));
+            share.status = static_cast<int>(int64(s, "status"));
+            share.cancelled = flag(s, "cancelled");
+            share.expired = flag(s, "expired");
+            share.bulk = flag(s, "bulk");
+            share.views = int64(s, "vCnt");
+            share.downloads = int64(s, "dCnt");
+            share.saves = int64(s, "tCnt");
             state.shares.push_back(std::move(share));
         }
     }

@@ -22,6 +22,12 @@ struct SimShare {
     std::string pwd;
     int period = 0;
     std::int64_t ctime = 0;
+    std::string shareId; // decimal
+    int status = 0;      // 0 normal, 1 blocked by the service
+    bool cancelled = false;
+    bool expired = false; // by the simulator's clock when the state was read
+    bool bulk = false;    // made by POST /__sim/shares/make, not by /share/set
+    std::int64_t views = 0, downloads = 0, saves = 0;
 };
 
 struct SimRename {

@@ -4,7 +4,6 @@
 #include "json_util.h"
 
 #include <algorithm>
-#include <ctime>
 #include <rapidjson/document.h>
 
 namespace netdisk_sim {
@@ -29,20 +28,6 @@ std::optional<std::vector<std::uint64_t>> parseFidList(const std::string& text) 
 }
 
 namespace {
-
-std::string shareCode(std::uint64_t shareId) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::uint64_t state = shareId * 0x9E3779B97F4A7C15ULL + 0x51A7E;
-    std::string code = "1";
-    for (int i = 0; i < 22; ++i) {
-        state ^= state >> 29;
-        state *= 0xBF58476D1CE4E5B9ULL;
-        state ^= state >> 32;
-        code.push_back(kAlphabet[state % 64]);
-    }
-    return code;
-}
 
 std::string thumbnailUrl(const std::string& origin, const Entry& e, const char* size) {
     return origin + "/thumbnail/" + e.md5 + "?fid=" + std::to_string(e.fsId) + "&size=" + size +
@@ -166,7 +151,7 @@ void Service::templateVariableHandler(Call& call) {
     std::int64_t now = 0;
     {
         const std::lock_guard lock(mutex_);
-        now = fixedTime_.value_or(static_cast<std::int64_t>(std::time(nullptr)));
+        now = nowLocked();
     }
     rapidjson::StringBuffer buffer;
     JsonWriter w(buffer);
@@ -260,11 +245,8 @@ const std::vector<const Entry*>& Service::sortedChildren(const Entry& folder,
 }
 
 void Service::listHandler(Call& call) {
-    if (!authorised(call))
+    if (!admitted(call))
         return;
-    if (call.plan.errnoValue) {
-        return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
-    }
     std::string dir = call.queryValue("dir");
     if (dir.empty()) {
         dir = "/";
@@ -322,11 +304,8 @@ void Service::listHandler(Call& call) {
 }
 
 void Service::shareHandler(Call& call) {
-    if (!authorised(call))
+    if (!admitted(call))
         return;
-    if (call.plan.errnoValue) {
-        return replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
-    }
     const std::string periodText(trimSpace(call.formValue("period")));
     if (periodText != "0" && periodText != "1" && periodText != "7" && periodText != "30") {
         return replyErrno(call, 2, "有效期参数错误：只能是 0、1、7 或 30");
@@ -363,20 +342,15 @@ void Service::shareHandler(Call& call) {
             }
             share.paths.push_back(e->path);
         }
-        if (refusal == 0 && dailyLimit_ > 0 &&
-            static_cast<std::int64_t>(shares_.size()) >= dailyLimit_) {
+        if (refusal == 0 && dailyLimit_ > 0 && setShareCount_ >= dailyLimit_) {
             refusal = 110;
         }
         if (refusal == 0) {
-            share.shareId = nextShareId_;
-            nextShareId_ += 13;
             share.fsIds = *ids;
-            share.code = shareCode(share.shareId);
-            share.link = origin_ + "/s/" + share.code;
             share.pwd = pwd;
             share.period = std::stoi(periodText);
-            share.ctime = fixedTime_.value_or(static_cast<std::int64_t>(std::time(nullptr)));
-            shares_.push_back(share);
+            share = addShareLocked(std::move(share));
+            ++setShareCount_;
         }
     }
     if (refusal == -9) {

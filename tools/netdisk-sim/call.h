@@ -38,6 +38,15 @@ std::optional<std::vector<std::uint64_t>> parseFidList(const std::string& text);
 
 bool equalsNoCase(std::string_view a, std::string_view b);
 
+// The part of a share link after /s/ for that share: "1" and 22 more
+// characters, the same for the same shareid.
+std::string shareCode(std::uint64_t shareId);
+
+// Replies of the control requests: the JSON as it stands, or a status
+// with {"error": message}.
+void controlOk(httplib::Response& res, std::string json);
+void controlError(httplib::Response& res, int status, const std::string& message);
+
 // The account's user id, as every token reply names it.
 inline constexpr std::uint64_t kAccountUk = 1099511627776ULL + 4097;
 

@@ -9,20 +9,28 @@
 
 namespace netdisk_sim {
 
+void controlOk(httplib::Response& res, std::string json) {
+    res.set_content(std::move(json), "application/json");
+}
+
+void controlError(httplib::Response& res, int status, const std::string& message) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    putKey(w, "error");
+    putString(w, message);
+    w.EndObject();
+    res.status = status;
+    res.set_content(std::string(buffer.GetString(), buffer.GetSize()), "application/json");
+}
+
 void Service::controlHandler(Call& call) {
     const std::string& method = call.req.method;
     const auto error = [&call](int status, const std::string& message) {
-        rapidjson::StringBuffer buffer;
-        JsonWriter w(buffer);
-        w.StartObject();
-        putKey(w, "error");
-        putString(w, message);
-        w.EndObject();
-        call.res.status = status;
-        call.res.set_content(std::string(buffer.GetString(), buffer.GetSize()), "application/json");
+        controlError(call.res, status, message);
     };
     const auto ok = [&call](std::string json) {
-        call.res.set_content(std::move(json), "application/json");
+        controlOk(call.res, std::move(json));
     };
 
     if (call.path == "/__sim/state" && method == "GET") {
@@ -58,10 +66,19 @@ void Service::controlHandler(Call& call) {
         w.Uint64(tree_.fileCount());
         w.Key("folders");
         w.Uint64(tree_.folderCount());
+        w.Key("clock");
+        w.Int64(nowLocked());
+        w.Key("empty_share_page");
+        w.String(emptySharePage_.c_str());
         w.Key("share_count");
         w.Uint64(shares_.size());
+        w.Key("bulk_share_count");
+        w.Uint64(bulkShareCount_);
+        w.Key("listed_share_count");
+        w.Uint64(shareOrder_.size());
         w.Key("shares");
         w.StartArray();
+        const std::int64_t now = nowLocked();
         for (const Share& s : shares_) {
             w.StartObject();
             w.Key("shareid");
@@ -86,6 +103,22 @@ void Service::controlHandler(Call& call) {
             w.Int(s.period);
             w.Key("ctime");
             w.Int64(s.ctime);
+            w.Key("status");
+            w.Int(s.status);
+            w.Key("cancelled");
+            w.Bool(s.cancelled);
+            w.Key("expired");
+            w.Bool(s.expiredAt(now));
+            w.Key("public");
+            w.Bool(s.pwd.empty());
+            w.Key("bulk");
+            w.Bool(s.bulk);
+            w.Key("vCnt");
+            w.Int64(s.views);
+            w.Key("dCnt");
+            w.Int64(s.downloads);
+            w.Key("tCnt");
+            w.Int64(s.saves);
             w.EndObject();
         }
         w.EndArray();
@@ -139,6 +172,10 @@ void Service::controlHandler(Call& call) {
         return ok("{\"ok\":true}\n");
     }
 
+    if (shareControlHandler(call)) {
+        return;
+    }
+
     const bool isFault = call.path == "/__sim/fault" && method == "POST";
     const bool isConfig = call.path == "/__sim/config" && method == "POST";
     if (!isFault && !isConfig) {
@@ -187,6 +224,7 @@ void Service::controlHandler(Call& call) {
     std::optional<std::int64_t> pageCap;
     std::optional<std::optional<std::int64_t>> fixed;
     std::optional<bool> session;
+    std::optional<std::string> emptyPage;
     for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m) {
         const std::string_view key = m->name.GetString();
         const auto& v = m->value;
@@ -202,6 +240,9 @@ void Service::controlHandler(Call& call) {
             fixed = v.IsNull() ? std::optional<std::int64_t>() : v.GetInt64();
         } else if (key == "session_valid" && v.IsBool()) {
             session = v.GetBool();
+        } else if (key == "empty_share_page" && v.IsString() &&
+                   isValidEmptySharePage(v.GetString())) {
+            emptyPage = v.GetString();
         } else {
             return error(400, "unknown key or bad value: " + std::string(key));
         }
@@ -224,6 +265,9 @@ void Service::controlHandler(Call& call) {
     }
     if (session) {
         sessionValid_ = *session;
+    }
+    if (emptyPage) {
+        emptySharePage_ = *emptyPage;
     }
     return ok("{\"ok\":true}\n");
 }

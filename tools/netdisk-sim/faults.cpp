@@ -11,12 +11,14 @@ namespace netdisk_sim {
 
 namespace {
 
-constexpr std::array<std::pair<const char*, Endpoint>, 11> kEndpoints{{
+constexpr std::array<std::pair<const char*, Endpoint>, 13> kEndpoints{{
     {"any", Endpoint::Any},
     {"login", Endpoint::Login},
     {"home", Endpoint::Home},
     {"list", Endpoint::List},
     {"share", Endpoint::Share},
+    {"record", Endpoint::Record},
+    {"cancel", Endpoint::Cancel},
     {"rename", Endpoint::Rename},
     {"taskquery", Endpoint::TaskQuery},
     {"template", Endpoint::Template},
@@ -78,8 +80,9 @@ bool finish(FaultRule& rule, bool hasValue, std::string& error) {
         break;
     case FaultKind::Mangle:
     case FaultKind::RepeatPage:
-        if (rule.endpoint != Endpoint::List) {
-            error = std::string(kindName(rule.kind)) + " applies to the list endpoint only";
+        if (rule.endpoint != Endpoint::List && rule.endpoint != Endpoint::Record) {
+            error =
+                std::string(kindName(rule.kind)) + " applies to the list and record endpoints only";
             return false;
         }
         break;
@@ -100,8 +103,12 @@ bool finish(FaultRule& rule, bool hasValue, std::string& error) {
         error = "fs_id applies to the share endpoint only";
         return false;
     }
-    if ((rule.dir || rule.page) && rule.endpoint != Endpoint::List) {
-        error = "dir and page apply to the list endpoint only";
+    if (rule.dir && rule.endpoint != Endpoint::List) {
+        error = "dir applies to the list endpoint only";
+        return false;
+    }
+    if (rule.page && rule.endpoint != Endpoint::List && rule.endpoint != Endpoint::Record) {
+        error = "page applies to the list and record endpoints only";
         return false;
     }
     if (rule.dir) {

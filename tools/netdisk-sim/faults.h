@@ -21,6 +21,8 @@ enum class Endpoint {
     Home,
     List,
     Share,
+    Record, // GET /share/record, the share list
+    Cancel, // POST /share/cancel
     Rename,
     TaskQuery,
     Template,
@@ -52,7 +54,7 @@ struct FaultRule {
     std::int64_t value = 0;            // milliseconds, status code, errno or body bytes
     std::optional<std::uint64_t> fsId; // share requests naming this item only
     std::optional<std::string> dir;    // listing requests of this folder only
-    std::optional<std::int64_t> page;  // listing requests of this page only
+    std::optional<std::int64_t> page;  // listing or share-list requests of this page only
     std::int64_t after = 0;            // matching requests let through first
     std::int64_t times = -1;           // requests affected; -1 for all that follow
     std::int64_t seen = 0;
@@ -81,7 +83,7 @@ struct RequestFacts {
     Endpoint endpoint = Endpoint::Other;
     std::vector<std::uint64_t> fsIds; // share requests
     std::string dir;                  // listing requests, normalised
-    std::int64_t page = 1;            // listing requests
+    std::int64_t page = 1;            // listing and share-list requests
 };
 
 class FaultSet {

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
         });
     app.add_option("--log", logFile, "Write the request log (JSON lines) to FILE; - for stderr");
     app.add_option("--fixed-time", fixedTime,
-                   "Use these Unix seconds as the time of every share (ctime)");
+                   "Use these Unix seconds as the clock: the time of every share (ctime), "
+                   "expiry, pages (default: the system clock)");
     app.add_option("--daily-limit", options.dailyLimit,
                    "Shares allowed before /share/set answers errno 110 (0: no limit)");
     app.add_option("--home-style", options.homeStyle,
@@ -115,6 +116,10 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--passport", options.passport,
                    "URL a logged-out /disk/home redirects to (default: the login page /)");
+    app.add_option("--empty-share-page", options.emptySharePage,
+                   "How an empty /share/record page answers: list ({\"errno\":0,\"list\":[]}), "
+                   "bare ({}) or object ({\"errno\":0,\"list\":{}})")
+        ->check(CLI::IsMember({"list", "bare", "object"}));
     bool acceptDuplicateLogin = false;
     app.add_flag("--accept-duplicate-login", acceptDuplicateLogin,
                  "Take the first of a login cookie sent twice (default: such a request is "
@@ -128,7 +133,8 @@ int main(int argc, char** argv) {
                    "OUTCOME[:MS]: renames are only accepted, and end MS later (default 0) as "
                    "OUTCOME says: success, failed or never");
     app.add_option("--fault", faultRules,
-                   "ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID] (repeatable)");
+                   "ENDPOINT:KIND[=VALUE][,after=N][,times=N][,fs_id=ID][,dir=PATH][,page=N] "
+                   "(repeatable)");
     app.add_option("--share-errno", shareErrnos,
                    "FSID=ERRNO: /share/set refuses that item with ERRNO (repeatable)");
     app.add_option("--delay", delays, "ENDPOINT=MS: answer that endpoint after MS (repeatable)");

@@ -45,6 +45,12 @@ Endpoint classify(const std::string& path) {
     if (path == "/share/set") {
         return Endpoint::Share;
     }
+    if (path == "/share/record") {
+        return Endpoint::Record;
+    }
+    if (path == "/share/cancel") {
+        return Endpoint::Cancel;
+    }
     if (path == "/api/filemanager") {
         return Endpoint::Rename;
     }
@@ -82,6 +88,14 @@ bool Service::isValidRenameOutcome(const std::string& outcome) {
     return outcome.empty() || outcome == "success" || outcome == "failed" || outcome == "never";
 }
 
+bool Service::isValidEmptySharePage(const std::string& form) {
+    return form == "list" || form == "bare" || form == "object";
+}
+
+std::int64_t Service::nowLocked() const {
+    return fixedTime_.value_or(static_cast<std::int64_t>(std::time(nullptr)));
+}
+
 void Service::resetLocked() {
     tree_ = options_.makeTree ? options_.makeTree() : Tree::makeDefault();
     faults_.clear();
@@ -96,7 +110,13 @@ void Service::resetLocked() {
     listingCache_.clear();
     fixedTime_ = options_.fixedTime;
     sessionValid_ = true;
+    emptySharePage_ = options_.emptySharePage;
     shares_.clear();
+    shareById_.clear();
+    shareByCode_.clear();
+    shareOrder_.clear();
+    setShareCount_ = 0;
+    bulkShareCount_ = 0;
     renames_.clear();
     requestCounts_.clear();
     nextShareId_ = kFirstShareId;
@@ -249,6 +269,8 @@ void Service::handle(const httplib::Request& req, httplib::Response& res) {
     } else if (call.endpoint == Endpoint::List) {
         facts.dir = Tree::normalisePath(call.queryValue("dir"));
         facts.page = std::max<std::int64_t>(1, parseInt64(call.queryValue("page")).value_or(1));
+    } else if (call.endpoint == Endpoint::Record) {
+        facts.page = std::max<std::int64_t>(1, parseInt64(call.queryValue("page")).value_or(1));
     }
     {
         const std::lock_guard lock(mutex_);
@@ -312,6 +334,10 @@ void Service::dispatch(Call& call) {
         listHandler(call);
     } else if (call.path == "/share/set" && post) {
         shareHandler(call);
+    } else if (call.endpoint == Endpoint::Record && get) {
+        shareRecordHandler(call);
+    } else if (call.endpoint == Endpoint::Cancel && post) {
+        shareCancelHandler(call);
     } else if (call.path == "/api/filemanager" && post) {
         renameHandler(call);
     } else if (call.endpoint == Endpoint::TaskQuery && get) {
@@ -374,7 +400,7 @@ std::string Service::tokenScript() const {
     {
         const std::lock_guard lock(mutex_);
         style = homeStyle_;
-        timestamp = fixedTime_.value_or(static_cast<std::int64_t>(std::time(nullptr)));
+        timestamp = nowLocked();
     }
     if (style == "none" || style == "main") {
         return {};
@@ -469,47 +495,21 @@ bool Service::authorised(Call& call) {
     return true;
 }
 
+bool Service::admitted(Call& call) {
+    if (!authorised(call)) {
+        return false;
+    }
+    if (call.plan.errnoValue) {
+        replyErrno(call, static_cast<int>(*call.plan.errnoValue), "模拟的服务故障");
+        return false;
+    }
+    return true;
+}
+
 void Service::thumbnailHandler(Call& call) {
     call.res.set_header("Cache-Control", "max-age=86400");
     call.res.set_content(reinterpret_cast<const char*>(kThumbnail), sizeof(kThumbnail),
                          "image/png");
-}
-
-void Service::sharePageHandler(Call& call) {
-    const std::string code = call.path.substr(3);
-    std::optional<Share> share;
-    std::vector<std::string> names;
-    {
-        const std::lock_guard lock(mutex_);
-        for (const Share& s : shares_) {
-            if (s.code == code) {
-                share = s;
-                for (const std::uint64_t id : s.fsIds) {
-                    const Entry* e = tree_.findId(id);
-                    names.push_back(e != nullptr ? e->name : std::string("(已删除)"));
-                }
-            }
-        }
-    }
-    if (!share) {
-        call.res.status = 404;
-        call.res.set_content(
-            sharePage("百度网盘-链接不存在", "<p>啊哦，你来晚了，分享的文件已经被取消了。</p>"),
-            "text/html; charset=utf-8");
-        return;
-    }
-    std::string body;
-    if (call.queryValue("pwd") == share->pwd) {
-        body = "<h3>分享的文件</h3><ul id=\"sim-shared\">";
-        for (const std::string& name : names) {
-            body += "<li>" + htmlEscape(name) + "</li>";
-        }
-        body += "</ul>";
-    } else {
-        body = "<h3>请输入提取码</h3><form method=\"get\"><input name=\"pwd\" maxlength=\"4\">"
-               "<button type=\"submit\">提取文件</button></form>";
-    }
-    call.res.set_content(sharePage("百度网盘-分享的文件", body), "text/html; charset=utf-8");
 }
 
 } // namespace netdisk_sim

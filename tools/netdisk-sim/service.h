@@ -4,6 +4,7 @@
 // as the client sees them, plus the control endpoints under /__sim/.
 
 #include "faults.h"
+#include "json_util.h"
 #include "request_log.h"
 #include "server.h"
 #include "text_util.h"
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace netdisk_sim {
@@ -33,7 +35,7 @@ struct ServiceOptions {
     std::string user;
     std::string bdstoken;
     std::string loginCookie;
-    std::optional<std::int64_t> fixedTime; // "now" for share times and pages
+    std::optional<std::int64_t> fixedTime; // the clock: share times, expiry, pages
     std::int64_t dailyLimit = 0;           // 0: no limit
     std::string homeStyle = "mset";        // mset, yundata, none or main
     std::string tokenApi = "both";         // which token requests answer: both, template,
@@ -42,6 +44,7 @@ struct ServiceOptions {
     std::string passport;                  // where a logged-out home page goes; empty: "/"
     bool rejectDuplicateLogin = true;      // a login cookie sent twice is no login
     bool oldPageScript = true;             // the file page offers the old module loader
+    std::string emptySharePage = "list";   // an empty /share/record page: list, bare or object
     RenameAsync renameAsync;
     std::vector<FaultRule> faults;
     std::function<Tree()> makeTree; // the tree at start and after a reset
@@ -64,18 +67,32 @@ public:
     static bool isValidHomeStyle(const std::string& style);
     static bool isValidTokenApi(const std::string& which);
     static bool isValidRenameOutcome(const std::string& outcome);
+    static bool isValidEmptySharePage(const std::string& form);
 
 private:
     struct Call;
     struct Share {
-        std::uint64_t shareId;
+        std::uint64_t shareId = 0;
         std::vector<std::uint64_t> fsIds;
-        std::vector<std::string> paths;
-        std::string code; // the part of the link after /s/
+        std::vector<std::string> paths; // at share time
+        std::string code;               // the part of the link after /s/
         std::string link;
-        std::string pwd;
-        int period;
-        std::int64_t ctime;
+        std::string pwd; // empty for a share made without a code
+        int period = 0;  // days; 0 for ever
+        std::int64_t ctime = 0;
+        int status = 0; // 0 normal, otherwise blocked by the service
+        bool cancelled = false;
+        bool bulk = false; // made by the control request, not by /share/set
+        std::int64_t views = 0, downloads = 0, saves = 0;
+
+        // A share expires when the clock reaches ctime + period days.
+        bool expiredAt(std::int64_t now) const {
+            return period > 0 && now >= ctime + period * std::int64_t{86400};
+        }
+        // 0 for a share that never expires and for one that has.
+        std::int64_t secondsLeftAt(std::int64_t now) const {
+            return period > 0 && !expiredAt(now) ? ctime + period * std::int64_t{86400} - now : 0;
+        }
     };
     struct RenameRecord {
         std::string path;
@@ -105,10 +122,18 @@ private:
     void taskQueryHandler(Call& call);
     void thumbnailHandler(Call& call);
     void sharePageHandler(Call& call);
+    void shareRecordHandler(Call& call);
+    void shareCancelHandler(Call& call);
     void controlHandler(Call& call);
+    // The control requests that act on the share list; false when `call`
+    // is none of them.
+    bool shareControlHandler(Call& call);
 
     bool loggedIn(const Call& call) const;
     bool authorised(Call& call);
+    // authorised(), and no fault rule refuses the call with an errno; when
+    // not, the refusal is the reply.
+    bool admitted(Call& call);
     std::uint64_t requestId();
     void replyJson(Call& call, const std::string& json);
     void replyErrno(Call& call, int errnoValue, const char* message);
@@ -123,6 +148,17 @@ private:
     void settleTask(RenameTask& task);
     void pause(std::int64_t ms);
     void resetLocked();
+    // The simulated clock: the fixed time when one is set. With mutex_.
+    std::int64_t nowLocked() const;
+    // Keeps a new share in the share list. With mutex_.
+    const Share& addShareLocked(Share share);
+    // Takes these shares off the share list; unknown or cancelled ones are
+    // skipped. With mutex_.
+    void cancelSharesLocked(const std::vector<std::uint64_t>& ids);
+    Share* findShareLocked(std::uint64_t shareId);
+    // One member of a /share/record page. Variants other than 0 break it as
+    // a changed or faulty service might. With mutex_.
+    void writeShareRecord(JsonWriter& w, const Share& share, std::int64_t now, int variant) const;
 
     ServiceOptions options_;
     RequestLog& log_;
@@ -137,7 +173,16 @@ private:
     std::int64_t listPageCap_ = 1000;
     std::optional<std::int64_t> fixedTime_;
     bool sessionValid_ = true;
-    std::vector<Share> shares_;
+    std::string emptySharePage_;
+    std::vector<Share> shares_; // every share made, cancelled ones too, in the order made
+    std::unordered_map<std::uint64_t, std::size_t> shareById_; // index into shares_
+    std::unordered_map<std::string, std::size_t> shareByCode_; // index into shares_
+    // The share list: the shares not cancelled, oldest first by (ctime,
+    // shareId), kept in order as shares come and go so that a page is a
+    // slice.
+    std::vector<std::size_t> shareOrder_;
+    std::int64_t setShareCount_ = 0; // shares /share/set made: the daily limit counts them
+    std::size_t bulkShareCount_ = 0;
     std::vector<RenameRecord> renames_;
     std::map<std::uint64_t, RenameTask> tasks_;
     std::map<std::string, std::vector<const Entry*>> listingCache_;
