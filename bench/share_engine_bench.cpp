@@ -131,7 +131,7 @@ void BM_ShareEngineLoopback(benchmark::State& state) {
     login.currentPath = "%2F";
     login.selectionJson = "[]";
     ShareOptions options;
-    options.shareType = 2;
+    options.shareType = ShareType::Files;
     options.intervalSeconds = 0;
 
     EndObserver observer;

@@ -261,12 +261,12 @@ bool localeUses12HourClock() {
 #endif
 }
 
-std::string unixTimeToText(std::string_view timestamp, int clockMode) {
+std::string unixTimeToText(std::string_view timestamp, ClockMode clockMode) {
     timestamp = timestamp.substr(0, timestamp.find('\0'));
     if (countCharacters(timestamp) != 10)
         return millisecondsToLocalTime(timestamp);
-    const bool twelveHour =
-        clockMode == kClock12Hour || (clockMode != kClock24Hour && localeUses12HourClock());
+    const bool twelveHour = clockMode == ClockMode::TwelveHour ||
+                            (clockMode == ClockMode::Locale && localeUses12HourClock());
     return secondsToChinaTime(textToInt64(timestamp), twelveHour);
 }
 

@@ -7,9 +7,12 @@
 
 namespace vantorel {
 
-// Clock modes of unixTimeToText; any other value follows the user's locale.
-inline constexpr int kClock12Hour = 1;
-inline constexpr int kClock24Hour = 2;
+// Which clock unixTimeToText shows the hour on.
+enum class ClockMode : int {
+    Locale = 0, // as the user's locale does
+    TwelveHour = 1,
+    TwentyFourHour = 2,
+};
 
 // A timestamp of ten characters is seconds since the epoch, shown in China
 // Standard Time (UTC+8) whatever the machine's zone, as "yyyy-MM-dd HH:mm:ss"
@@ -20,7 +23,7 @@ inline constexpr int kClock24Hour = 2;
 // numeric string, and shown in the machine's local zone as
 // "yyyy-MM-dd HH:mm:ss" on the 24-hour clock. A text that is no number, an
 // empty text and a moment outside the Date range give an empty text.
-std::string unixTimeToText(std::string_view timestamp, int clockMode);
+std::string unixTimeToText(std::string_view timestamp, ClockMode clockMode);
 
 // Whether the user's locale shows times on the 12-hour clock; false where the
 // locale does not say.

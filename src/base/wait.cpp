@@ -9,26 +9,24 @@
 
 namespace vantorel {
 
-std::chrono::milliseconds waitDuration(std::int64_t interval, int unit) {
-    double perStep;
+std::int64_t millisecondsPerStep(WaitUnit unit) {
     switch (unit) {
-    case kWaitMilliseconds:
-        perStep = 1;
-        break;
-    case kWaitSeconds:
-        perStep = 1000;
-        break;
-    case kWaitMinutes:
-        perStep = 60000;
-        break;
-    case kWaitHours:
-        perStep = 3600000;
-        break;
-    default:
-        perStep = unit;
-        break;
+    case WaitUnit::Milliseconds:
+        return 1;
+    case WaitUnit::Seconds:
+        return 1000;
+    case WaitUnit::Minutes:
+        return 60'000;
+    case WaitUnit::Hours:
+        return 3'600'000;
     }
-    const double total = std::trunc(static_cast<double>(interval) * perStep);
+    return static_cast<std::int64_t>(unit);
+}
+
+std::chrono::milliseconds waitDuration(std::int64_t interval, WaitUnit unit) {
+    // In double, as the product may leave the integer range for long hours.
+    const double total =
+        std::trunc(static_cast<double>(interval) * static_cast<double>(millisecondsPerStep(unit)));
     // 2^63 is exactly representable; anything at or beyond it does not fit.
     constexpr double limit = 9223372036854775808.0;
     using Rep = std::chrono::milliseconds::rep;
@@ -66,7 +64,7 @@ WaitResult waitFor(std::stop_token stop, std::chrono::milliseconds duration) {
     return WaitResult::Completed;
 }
 
-WaitResult waitInterruptibly(std::stop_token stop, std::int64_t interval, int unit) {
+WaitResult waitInterruptibly(std::stop_token stop, std::int64_t interval, WaitUnit unit) {
     return waitFor(std::move(stop), waitDuration(interval, unit));
 }
 

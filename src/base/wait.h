@@ -9,17 +9,22 @@
 
 namespace vantorel {
 
-// Units of a wait interval. Any other unit value n means n milliseconds per
-// step.
-inline constexpr int kWaitMilliseconds = 0;
-inline constexpr int kWaitSeconds = 1;
-inline constexpr int kWaitMinutes = 2;
-inline constexpr int kWaitHours = 3;
+// Units of a wait interval. Any other value n counts n milliseconds a step.
+enum class WaitUnit : int {
+    Milliseconds = 0,
+    Seconds = 1,
+    Minutes = 2,
+    Hours = 3,
+};
+
+// Milliseconds of one step of `unit`.
+std::int64_t millisecondsPerStep(WaitUnit unit);
 
 // How long `interval` steps of `unit` last: interval × milliseconds per step,
 // computed in double and truncated toward zero, saturating at the limits of
 // the 64-bit count. Zero or negative means no wait at all.
-std::chrono::milliseconds waitDuration(std::int64_t interval, int unit = kWaitMilliseconds);
+std::chrono::milliseconds waitDuration(std::int64_t interval,
+                                       WaitUnit unit = WaitUnit::Milliseconds);
 
 enum class WaitResult {
     Completed, // the whole duration passed
@@ -33,6 +38,6 @@ WaitResult waitFor(std::stop_token stop, std::chrono::milliseconds duration);
 
 // waitFor(stop, waitDuration(interval, unit)).
 WaitResult waitInterruptibly(std::stop_token stop, std::int64_t interval,
-                             int unit = kWaitMilliseconds);
+                             WaitUnit unit = WaitUnit::Milliseconds);
 
 } // namespace vantorel

@@ -501,15 +501,15 @@ std::string settingMeaning(std::string_view key, const SettingsForm& form,
 // How names change before sharing, all switches taken together.
 std::string renameMeaning(const ShareOptions& options) {
     switch (options.renameMode) {
-    case kRenameEncrypt:
+    case RenameMode::RandomName:
         return "随机文件名 (保留扩展名)";
-    case kRenameKeyword:
+    case RenameMode::ReplaceKeyword:
         return "把 \"" + options.keywordBefore + "\" 换成 \"" + options.keywordAfter + "\"";
-    case kRenamePrefix:
+    case RenameMode::AddPrefix:
         return "名称前加 \"" + options.namePrefix + "\"";
-    case kRenameSuffix:
+    case RenameMode::AddSuffix:
         return "名称后加 \"" + options.nameSuffix + "\"";
-    case kRenameAffixBoth:
+    case RenameMode::AddPrefixAndSuffix:
         return "名称前加 \"" + options.namePrefix + "\", 名称后加 \"" + options.nameSuffix + "\"";
     default:
         return "不改名";

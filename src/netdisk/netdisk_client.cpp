@@ -138,7 +138,7 @@ ShareReply NetdiskClient::createShareLink(std::string_view period, std::string_v
             return reply;
         }
         reply.outcome = ShareOutcome::Shared;
-        reply.shareTime = unixTimeToText(answer.getText("ctime"), kClock24Hour);
+        reply.shareTime = unixTimeToText(answer.getText("ctime"), ClockMode::TwentyFourHour);
         hasShared_ = true;
         return reply;
     }

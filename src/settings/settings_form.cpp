@@ -238,7 +238,8 @@ Expected<ShareOptions> collectShareOptions(const SettingsForm& form) {
     const bool shareTypeKnown =
         form.shareTypeIndex >= 0 &&
         static_cast<std::size_t>(form.shareTypeIndex) < kShareTypeItems.size();
-    options.shareType = shareTypeKnown ? form.shareTypeIndex + 1 : 1;
+    options.shareType = shareTypeKnown ? static_cast<ShareType>(form.shareTypeIndex + 1)
+                                       : ShareType::FilesAndFolders;
     options.dailyLimit = textToInt(form.dailyLimitText);
     options.password = form.password;
     options.intervalSeconds = textToInt(form.intervalText);
@@ -247,24 +248,24 @@ Expected<ShareOptions> collectShareOptions(const SettingsForm& form) {
     options.period = std::string(itemOrFirst(kPeriodValues, form.periodIndex));
 
     if (form.encryptName) {
-        options.renameMode = kRenameEncrypt;
+        options.renameMode = RenameMode::RandomName;
     } else if (form.replaceKeyword) {
-        options.renameMode = kRenameKeyword;
+        options.renameMode = RenameMode::ReplaceKeyword;
         options.keywordBefore = form.keywordBefore;
         options.keywordAfter = form.keywordAfter;
     } else {
-        options.renameMode = kRenameNone;
+        options.renameMode = RenameMode::None;
     }
     if (form.addPrefix) {
-        options.renameMode = kRenamePrefix;
+        options.renameMode = RenameMode::AddPrefix;
         options.namePrefix = form.namePrefix;
     }
     if (form.addSuffix) {
-        options.renameMode = kRenameSuffix;
+        options.renameMode = RenameMode::AddSuffix;
         options.nameSuffix = form.nameSuffix;
     }
     if (form.addPrefix && form.addSuffix)
-        options.renameMode = kRenameAffixBoth;
+        options.renameMode = RenameMode::AddPrefixAndSuffix;
     return options;
 }
 

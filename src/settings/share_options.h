@@ -10,26 +10,51 @@
 
 namespace vantorel {
 
-// How items are renamed before they are shared.
-enum RenameMode : int {
-    kRenameNone = 0,
-    kRenameEncrypt = 1,   // random name, extension kept
-    kRenameKeyword = 2,   // keywordBefore replaced by keywordAfter
-    kRenamePrefix = 3,    // namePrefix + name
-    kRenameSuffix = 4,    // name + nameSuffix
-    kRenameAffixBoth = 5, // namePrefix + name + nameSuffix
+// What a share of the open folder takes from it: the item of the share-type
+// list, counted from 1.
+enum class ShareType : int {
+    FilesAndFolders = 1,       // its files, then its folders (not what they hold)
+    Files = 2,                 // its files
+    Folders = 3,               // its folders
+    FilesWithSubfolders = 4,   // every file, those in sub-folders too
+    FoldersWithSubfolders = 5, // every folder, sub-folders too
+};
+
+// Whether the walk lists the sub-folders' contents too.
+constexpr bool descendsIntoSubfolders(ShareType type) {
+    return type == ShareType::FilesWithSubfolders || type == ShareType::FoldersWithSubfolders;
+}
+// Whether a run over the folder shares its files, and its folders. A type
+// outside the list shares neither.
+constexpr bool sharesFiles(ShareType type) {
+    return type == ShareType::FilesAndFolders || type == ShareType::Files ||
+           type == ShareType::FilesWithSubfolders;
+}
+constexpr bool sharesFolders(ShareType type) {
+    return type == ShareType::FilesAndFolders || type == ShareType::Folders ||
+           type == ShareType::FoldersWithSubfolders;
+}
+
+// How items are renamed once their link exists.
+enum class RenameMode : int {
+    None = 0,
+    RandomName = 1,         // eight digits, eight letters, the extension kept
+    ReplaceKeyword = 2,     // keywordBefore replaced by keywordAfter
+    AddPrefix = 3,          // namePrefix + name
+    AddSuffix = 4,          // name + nameSuffix
+    AddPrefixAndSuffix = 5, // namePrefix + name + nameSuffix
 };
 
 inline constexpr int kDefaultIntervalSeconds = 3;
 
 // The defaults are what a missing settings file gives.
 struct ShareOptions {
-    int shareType = 1;    // 1..5, item of kShareTypeItems counted from 1
+    ShareType shareType = ShareType::FilesAndFolders; // item of kShareTypeItems, from 1
     int dailyLimit = 0;   // successful shares after which the run ends; <= 0: no limit
     std::string password; // fixed extraction code, 4 ASCII letters or digits; empty: random
     int intervalSeconds = kDefaultIntervalSeconds; // pause after each item
     std::string period = "0"; // validity sent with each share: "0", "30", " 7" or "1"
-    int renameMode = kRenameNone;
+    RenameMode renameMode = RenameMode::None;
     std::string keywordBefore;
     std::string keywordAfter;
     std::string namePrefix;

@@ -9,8 +9,8 @@ namespace vantorel {
 namespace {
 
 // `shownPath` is the folder as the user knows it, for the message.
-Status walk(NetdiskApi& api, std::string_view dir, const std::string& shownPath, int shareType,
-            WalkLists& lists, const std::stop_token& stop) {
+Status walk(NetdiskApi& api, std::string_view dir, const std::string& shownPath,
+            ShareType shareType, WalkLists& lists, const std::stop_token& stop) {
     if (stop.stop_requested())
         return {};
     Expected<Listing> listing = api.fetchListing(dir);
@@ -22,11 +22,11 @@ Status walk(NetdiskApi& api, std::string_view dir, const std::string& shownPath,
                          listing.error().message + ")",
                      listing.error().code};
     }
-    if (shareType != 2)
+    if (shareType != ShareType::Files)
         lists.folders.insert(lists.folders.end(), listing->folders.begin(), listing->folders.end());
-    if (shareType != 3)
+    if (shareType != ShareType::Folders)
         lists.files.insert(lists.files.end(), listing->files.begin(), listing->files.end());
-    if (shareType != 4 && shareType != 5)
+    if (!descendsIntoSubfolders(shareType))
         return {};
     // Deep trees are walked with the recursion of the folder structure; the
     // service's paths bound it long before the stack does.
@@ -43,7 +43,7 @@ Status walk(NetdiskApi& api, std::string_view dir, const std::string& shownPath,
 
 } // namespace
 
-Status walkFolder(NetdiskApi& api, std::string_view dir, int shareType, WalkLists& lists,
+Status walkFolder(NetdiskApi& api, std::string_view dir, ShareType shareType, WalkLists& lists,
                   std::stop_token stop) {
     std::string shown = percentDecode(dir, true);
     if (shown.empty())

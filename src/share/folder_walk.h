@@ -4,6 +4,7 @@
 
 #include "base/expected.h"
 #include "netdisk/list_entry.h"
+#include "settings/share_options.h"
 
 #include <stop_token>
 #include <string_view>
@@ -24,11 +25,12 @@ inline constexpr std::string_view kListingFailedMessage = "获取文件列表失
 
 // Lists `dir` (already percent-encoded) and, under share types 4 and 5, every
 // sub-folder below it: depth first, parents first, each sub-folder walked
-// completely before the next. Type 2 collects no folders, type 3 no files.
+// completely before the next. ShareType::Files collects no folders,
+// ShareType::Folders no files.
 // A listing that fails ends the walk: nothing further is listed, and the
 // error's message is kListingFailedMessage, the folder's path and why. A stop
 // request ends the walk too, without an error.
-Status walkFolder(NetdiskApi& api, std::string_view dir, int shareType, WalkLists& lists,
+Status walkFolder(NetdiskApi& api, std::string_view dir, ShareType shareType, WalkLists& lists,
                   std::stop_token stop = {});
 
 } // namespace vantorel

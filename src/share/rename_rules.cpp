@@ -87,15 +87,15 @@ std::string pathExtension(std::string_view path) {
 
 std::string newNameFor(const ListEntry& entry, const ShareOptions& rule) {
     switch (rule.renameMode) {
-    case kRenameEncrypt:
+    case RenameMode::RandomName:
         return randomDigits(8) + randomLowercase(8) + pathExtension(entry.server_filename);
-    case kRenameKeyword:
+    case RenameMode::ReplaceKeyword:
         return replaceAll(entry.server_filename, rule.keywordBefore, rule.keywordAfter);
-    case kRenamePrefix:
+    case RenameMode::AddPrefix:
         return rule.namePrefix + entry.server_filename;
-    case kRenameSuffix:
+    case RenameMode::AddSuffix:
         return entry.server_filename + rule.nameSuffix;
-    case kRenameAffixBoth:
+    case RenameMode::AddPrefixAndSuffix:
         return rule.namePrefix + entry.server_filename + rule.nameSuffix;
     default:
         break;

@@ -31,7 +31,7 @@ enum class Flow { Next, End };
 
 // The day a share time names ("2021-05-27"), in the service's clock.
 std::string dayOf(std::int64_t unixSeconds) {
-    return unixTimeToText(std::to_string(unixSeconds), kClock24Hour).substr(0, 10);
+    return unixTimeToText(std::to_string(unixSeconds), ClockMode::TwentyFourHour).substr(0, 10);
 }
 
 class Runner {
@@ -67,8 +67,8 @@ private:
             return;
         }
         observer_.setProgressMaximum(static_cast<int>(lists.files.size() + lists.folders.size()));
-        const int type = options_.shareType;
-        if (type == 1 || type == 2 || type == 4) {
+        const ShareType type = options_.shareType;
+        if (sharesFiles(type)) {
             for (const ListEntry& file : lists.files) {
                 observer_.setProgressPosition(++position_);
                 if (shareItem(file, Pass::File, "0") == Flow::End ||
@@ -76,7 +76,7 @@ private:
                     return;
             }
         }
-        if (type == 1 || type == 3 || type == 5) {
+        if (sharesFolders(type)) {
             for (const ListEntry& folder : lists.folders) {
                 observer_.setProgressPosition(++position_);
                 if (shareItem(folder, Pass::Folder, "1") == Flow::End ||
@@ -195,7 +195,7 @@ private:
         std::string newName;
         // Renaming is a request of its own; after a stop the link is recorded
         // under the name the item still has.
-        if (options_.renameMode != kRenameNone && !stopped()) {
+        if (options_.renameMode != RenameMode::None && !stopped()) {
             const std::string wanted = newNameFor(entry, options_);
             const RenameReply renamed = api_.renameItem(entry.path, wanted);
             // The ledger must say what the service holds: a refused rename,

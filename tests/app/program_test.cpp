@@ -81,15 +81,17 @@ TEST(WaitPumping, HandlesEventsWhileItWaitsAndOutlastsThem) {
 TEST(WaitPumping, EndsEarlyWhenTheApplicationExits) {
     // A minute, unless the exit ends it (the test's time-out guards a hang).
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    EXPECT_TRUE(waitPumping(1, 2));
+    EXPECT_TRUE(waitPumping(1, vantorel::WaitUnit::Minutes));
 }
 
 TEST(WaitPumping, StepsPerUnit) {
-    EXPECT_EQ(millisecondsPerStep(0), 1);
-    EXPECT_EQ(millisecondsPerStep(1), 1000);
-    EXPECT_EQ(millisecondsPerStep(2), 60'000);
-    EXPECT_EQ(millisecondsPerStep(3), 3'600'000);
-    EXPECT_EQ(millisecondsPerStep(250), 250);
+    using vantorel::millisecondsPerStep;
+    using vantorel::WaitUnit;
+    EXPECT_EQ(millisecondsPerStep(WaitUnit::Milliseconds), 1);
+    EXPECT_EQ(millisecondsPerStep(WaitUnit::Seconds), 1000);
+    EXPECT_EQ(millisecondsPerStep(WaitUnit::Minutes), 60'000);
+    EXPECT_EQ(millisecondsPerStep(WaitUnit::Hours), 3'600'000);
+    EXPECT_EQ(millisecondsPerStep(static_cast<WaitUnit>(250)), 250);
 }
 
 TEST(ProgramStart, WindowThatCannotLoadEndsWithMinusOne) {

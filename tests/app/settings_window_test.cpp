@@ -243,10 +243,10 @@ TEST_F(SettingsWindowTest, LoadsTheFileAndSavesEveryKeyBack) {
     ASSERT_TRUE(options.has_value());
     EXPECT_EQ(options->intervalSeconds, 7);
     EXPECT_EQ(options->dailyLimit, 10);
-    EXPECT_EQ(options->shareType, 4);
+    EXPECT_EQ(options->shareType, ShareType::FilesWithSubfolders);
     EXPECT_EQ(options->period, "30");
     EXPECT_EQ(options->password, "Zx90");
-    EXPECT_EQ(options->renameMode, kRenameKeyword);
+    EXPECT_EQ(options->renameMode, RenameMode::ReplaceKeyword);
 
     const Expected<SettingsForm> reloaded = loadSettingsForm(window->settingsFile());
     ASSERT_TRUE(reloaded);

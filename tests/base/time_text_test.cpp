@@ -73,8 +73,8 @@ TEST_P(TenCharacterTimestamp, IsChinaTimeWhateverTheMachineZone) {
     const SecondsCase& c = GetParam();
     for (const char* zone : {kUtc, kChina, kNewYork}) {
         ScopedEnv tz("TZ", zone);
-        EXPECT_EQ(unixTimeToText(c.timestamp, kClock24Hour), c.clock24) << zone;
-        EXPECT_EQ(unixTimeToText(c.timestamp, kClock12Hour), c.clock12) << zone;
+        EXPECT_EQ(unixTimeToText(c.timestamp, ClockMode::TwentyFourHour), c.clock24) << zone;
+        EXPECT_EQ(unixTimeToText(c.timestamp, ClockMode::TwelveHour), c.clock12) << zone;
     }
 }
 
@@ -106,14 +106,17 @@ class MillisecondTimestamp : public ::testing::TestWithParam<MillisecondsCase> {
 
 TEST_P(MillisecondTimestamp, IsMachineLocalTimeOnTheTwentyFourHourClock) {
     const MillisecondsCase& c = GetParam();
-    for (const int clock : {kClock12Hour, kClock24Hour, 0}) {
+    for (const ClockMode clock :
+         {ClockMode::TwelveHour, ClockMode::TwentyFourHour, ClockMode::Locale}) {
         {
             ScopedEnv tz("TZ", kUtc);
-            EXPECT_EQ(unixTimeToText(c.timestamp, clock), c.utc) << "UTC, clock " << clock;
+            EXPECT_EQ(unixTimeToText(c.timestamp, clock), c.utc)
+                << "UTC, clock " << static_cast<int>(clock);
         }
         {
             ScopedEnv tz("TZ", kChina);
-            EXPECT_EQ(unixTimeToText(c.timestamp, clock), c.china) << "UTC+8, clock " << clock;
+            EXPECT_EQ(unixTimeToText(c.timestamp, clock), c.china)
+                << "UTC+8, clock " << static_cast<int>(clock);
         }
     }
 }
@@ -159,8 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MillisecondTimestampZone, FollowsDaylightSavingRules) {
     ScopedEnv tz("TZ", kNewYork);
-    EXPECT_EQ(unixTimeToText("1622099878000", kClock24Hour), "2021-05-27 03:17:58");
-    EXPECT_EQ(unixTimeToText("1609459200000", kClock24Hour), "2020-12-31 19:00:00");
+    EXPECT_EQ(unixTimeToText("1622099878000", ClockMode::TwentyFourHour), "2021-05-27 03:17:58");
+    EXPECT_EQ(unixTimeToText("1609459200000", ClockMode::TwentyFourHour), "2020-12-31 19:00:00");
 }
 
 TEST(LocaleClock, FallsBackToTwentyFourHoursWhereTheLocaleDoesNotSay) {

@@ -23,7 +23,7 @@ constexpr auto kGuard = 20s;
 struct DurationCase {
     const char* name;
     std::int64_t interval;
-    int unit;
+    WaitUnit unit;
     std::int64_t milliseconds;
 };
 
@@ -41,16 +41,17 @@ TEST_P(WaitDuration, FollowsTheUnitTable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WaitDuration,
-    ::testing::Values(DurationCase{"Milliseconds", 1000, kWaitMilliseconds, 1000},
-                      DurationCase{"Seconds", 3, kWaitSeconds, 3000},
-                      DurationCase{"Minute", 1, kWaitMinutes, 60000},
-                      DurationCase{"Hours", 2, kWaitHours, 7200000},
-                      DurationCase{"OtherUnitIsMillisecondsPerStep", 5, 7, 35},
-                      DurationCase{"NegativeUnit", 2, -250, -500},
-                      DurationCase{"Zero", 0, kWaitHours, 0},
-                      DurationCase{"NegativeInterval", -5, kWaitSeconds, -5000},
-                      DurationCase{"SaturatesHigh", kMax, kWaitHours, kMax},
-                      DurationCase{"SaturatesLow", kMin, kWaitSeconds, kMin}),
+    ::testing::Values(DurationCase{"Milliseconds", 1000, WaitUnit::Milliseconds, 1000},
+                      DurationCase{"Seconds", 3, WaitUnit::Seconds, 3000},
+                      DurationCase{"Minute", 1, WaitUnit::Minutes, 60000},
+                      DurationCase{"Hours", 2, WaitUnit::Hours, 7200000},
+                      DurationCase{"OtherUnitIsMillisecondsPerStep", 5, static_cast<WaitUnit>(7),
+                                   35},
+                      DurationCase{"NegativeUnit", 2, static_cast<WaitUnit>(-250), -500},
+                      DurationCase{"Zero", 0, WaitUnit::Hours, 0},
+                      DurationCase{"NegativeInterval", -5, WaitUnit::Seconds, -5000},
+                      DurationCase{"SaturatesHigh", kMax, WaitUnit::Hours, kMax},
+                      DurationCase{"SaturatesLow", kMin, WaitUnit::Seconds, kMin}),
     CaseName{});
 
 TEST(WaitDuration, UnitDefaultsToMilliseconds) {
@@ -62,7 +63,7 @@ TEST(WaitInterruptibly, StopEndsALongWait) {
     std::promise<void> started;
     auto waiting = std::async(std::launch::async, [&] {
         started.set_value();
-        return waitInterruptibly(source.get_token(), 60, kWaitSeconds);
+        return waitInterruptibly(source.get_token(), 60, WaitUnit::Seconds);
     });
     started.get_future().wait();
     // Lets the waiter reach its wait; a stop that lands before it must give
@@ -80,7 +81,7 @@ TEST(WaitInterruptibly, StopEndsALongWait) {
 TEST(WaitInterruptibly, StopEndsEvenTheLongestWait) {
     std::stop_source source;
     auto waiting = std::async(std::launch::async, [&] {
-        return waitInterruptibly(source.get_token(), kMax, kWaitHours);
+        return waitInterruptibly(source.get_token(), kMax, WaitUnit::Hours);
     });
     std::this_thread::sleep_for(20ms);
     source.request_stop();
@@ -91,8 +92,9 @@ TEST(WaitInterruptibly, StopEndsEvenTheLongestWait) {
 TEST(WaitInterruptibly, StopRequestedBeforehandReturnsAtOnce) {
     std::stop_source source;
     source.request_stop();
-    auto waiting = std::async(std::launch::async,
-                              [&] { return waitInterruptibly(source.get_token(), 1, kWaitHours); });
+    auto waiting = std::async(std::launch::async, [&] {
+        return waitInterruptibly(source.get_token(), 1, WaitUnit::Hours);
+    });
     ASSERT_EQ(waiting.wait_for(kGuard), std::future_status::ready);
     EXPECT_EQ(waiting.get(), WaitResult::Stopped);
 }
@@ -102,7 +104,7 @@ TEST(WaitInterruptibly, ZeroOrNegativeIntervalReturnsAtOnce) {
     // Hours as the unit: a wait that mistook the sign would hang the guard.
     for (const std::int64_t interval : {std::int64_t{0}, std::int64_t{-1}, kMin}) {
         auto waiting = std::async(std::launch::async, [&] {
-            return waitInterruptibly(source.get_token(), interval, kWaitHours);
+            return waitInterruptibly(source.get_token(), interval, WaitUnit::Hours);
         });
         ASSERT_EQ(waiting.wait_for(kGuard), std::future_status::ready) << interval;
         EXPECT_EQ(waiting.get(), WaitResult::Completed) << interval;

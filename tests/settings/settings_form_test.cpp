@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                  options([](ShareOptions& o) { o.period = "1"; })},
         FileCase{"PeriodOutOfRange", "[set]\nShareTimeLong=4\n", ShareOptions{}},
         FileCase{"ShareTypeLast", "[set]\nShareType=4\n",
-                 options([](ShareOptions& o) { o.shareType = 5; })},
+                 options([](ShareOptions& o) { o.shareType = ShareType::FoldersWithSubfolders; })},
         FileCase{"ShareTypeSeven", "[set]\nShareType=7\n", ShareOptions{}},
         FileCase{"ShareTypeNegative", "[set]\nShareType=-1\n", ShareOptions{}},
         FileCase{"PasswordUpperCase", "[set]\npassword=AB9z\n",
@@ -74,48 +74,48 @@ INSTANTIATE_TEST_SUITE_P(
                  options([](ShareOptions& o) { o.password = "ab12"; })},
         FileCase{"CheckNeedsExactOne", "[set]\nisPassWord=true\nKeyWord= 1x\n", ShareOptions{}},
         FileCase{"Encrypt", "[set]\nisPassWord=1\nKeyWord=1\nBeforWord=a\nAfterWord=b\n",
-                 options([](ShareOptions& o) { o.renameMode = kRenameEncrypt; })},
+                 options([](ShareOptions& o) { o.renameMode = RenameMode::RandomName; })},
         FileCase{"Keyword", "[set]\nKeyWord=1\nBeforWord=a\nAfterWord=b\nBeforZhui=p\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenameKeyword;
+                     o.renameMode = RenameMode::ReplaceKeyword;
                      o.keywordBefore = "a";
                      o.keywordAfter = "b";
                  })},
         FileCase{"EncryptAndPrefix", "[set]\nisPassWord=1\nbefor=1\nBeforZhui=p\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenamePrefix;
+                     o.renameMode = RenameMode::AddPrefix;
                      o.namePrefix = "p";
                  })},
         FileCase{"KeywordAndSuffix",
                  "[set]\nKeyWord=1\nBeforWord=a\nAfterWord=b\nafter=1\nAfterZhui=s\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenameSuffix;
+                     o.renameMode = RenameMode::AddSuffix;
                      o.keywordBefore = "a";
                      o.keywordAfter = "b";
                      o.nameSuffix = "s";
                  })},
         FileCase{"PrefixAndSuffix", "[set]\nbefor=1\nafter=1\nBeforZhui=p\nAfterZhui=s\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenameAffixBoth;
+                     o.renameMode = RenameMode::AddPrefixAndSuffix;
                      o.namePrefix = "p";
                      o.nameSuffix = "s";
                  })},
         FileCase{"CaseAndBlanksIgnored", "[SET]\r\n  TIME = 7 \r\nsharetype=2\r\nBEFOR=1\r\n",
                  options([](ShareOptions& o) {
                      o.intervalSeconds = 7;
-                     o.shareType = 3;
-                     o.renameMode = kRenamePrefix;
+                     o.shareType = ShareType::Folders;
+                     o.renameMode = RenameMode::AddPrefix;
                  })},
         FileCase{"QuotedPrefixKeepsBlank", "[set]\nbefor=1\nBeforZhui=\"[精品] \"\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenamePrefix;
+                     o.renameMode = RenameMode::AddPrefix;
                      o.namePrefix = "[精品] ";
                  })},
         FileCase{"FirstDuplicateWins", "[set]\ntime=8\ntime=9\n[set]\ntime=10\n",
                  options([](ShareOptions& o) { o.intervalSeconds = 8; })},
         FileCase{"GbkFile", "[set]\r\nbefor=1\r\nBeforZhui=\xBE\xAB\xC6\xB7\r\n",
                  options([](ShareOptions& o) {
-                     o.renameMode = kRenamePrefix;
+                     o.renameMode = RenameMode::AddPrefix;
                      o.namePrefix = "精品";
                  })}),
     CaseName{});
@@ -184,11 +184,11 @@ TEST_F(SettingsFile, KeywordThenNoRenameBoxGivesModeZero) {
     form.replaceKeyword = true;
     form.keywordBefore = "old";
     ASSERT_TRUE(saveSettingsForm(file, form));
-    EXPECT_EQ(collectShareOptions(*loadSettingsForm(file))->renameMode, kRenameKeyword);
+    EXPECT_EQ(collectShareOptions(*loadSettingsForm(file))->renameMode, RenameMode::ReplaceKeyword);
 
     form.replaceKeyword = false;
     ASSERT_TRUE(saveSettingsForm(file, form));
-    EXPECT_EQ(collectShareOptions(*loadSettingsForm(file))->renameMode, kRenameNone);
+    EXPECT_EQ(collectShareOptions(*loadSettingsForm(file))->renameMode, RenameMode::None);
 }
 
 TEST_F(SettingsFile, SaveWritesAllFifteenKeysInOrder) {
@@ -368,6 +368,6 @@ TEST(CollectShareOptions, OutOfRangePositionsCountAsFirstItem) {
     form.periodIndex = -1;
     const auto collected = collectShareOptions(form);
     ASSERT_TRUE(collected);
-    EXPECT_EQ(collected->shareType, 1);
+    EXPECT_EQ(collected->shareType, ShareType::FilesAndFolders);
     EXPECT_EQ(collected->period, "0");
 }

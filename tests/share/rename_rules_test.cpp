@@ -66,28 +66,29 @@ TEST(PathExtension, FollowsTheDotAndSeparatorRules) {
 
 TEST(NewName, EveryMode) {
     ListEntry song{.server_filename = "song.mp3", .path = "/music/song.mp3"};
-    ShareOptions rule{.renameMode = 0,
+    ShareOptions rule{.renameMode = RenameMode::None,
                       .keywordBefore = "A",
                       .keywordAfter = "B",
                       .namePrefix = "pre_",
                       .nameSuffix = "_bak"};
     EXPECT_EQ(newNameFor(song, rule), "");
-    rule.renameMode = 3;
+    rule.renameMode = RenameMode::AddPrefix;
     EXPECT_EQ(newNameFor(song, rule), "pre_song.mp3");
-    rule.renameMode = 4;
+    rule.renameMode = RenameMode::AddSuffix;
     EXPECT_EQ(newNameFor(song, rule), "song.mp3_bak");
-    rule.renameMode = 5;
+    rule.renameMode = RenameMode::AddPrefixAndSuffix;
     EXPECT_EQ(newNameFor(song, rule), "pre_song.mp3_bak");
-    rule.renameMode = 2; // keyword A does not occur, and is case-sensitive against "a"
+    rule.renameMode =
+        RenameMode::ReplaceKeyword; // keyword A does not occur, and is case-sensitive against "a"
     ListEntry mixed{.server_filename = "aAa.txt", .path = "/aAa.txt"};
     EXPECT_EQ(newNameFor(mixed, rule), "aBa.txt");
     EXPECT_EQ(newNameFor(song, rule), "song.mp3");
-    rule.renameMode = 9;
+    rule.renameMode = static_cast<RenameMode>(9);
     EXPECT_EQ(newNameFor(song, rule), "");
 }
 
 TEST(NewName, RandomKeepsTheExtension) {
-    const ShareOptions rule{.renameMode = 1};
+    const ShareOptions rule{.renameMode = RenameMode::RandomName};
     const std::string movie =
         newNameFor({.server_filename = "movie.mp4", .path = "/v/movie.mp4"}, rule);
     ASSERT_EQ(movie.size(), 20u);

@@ -157,7 +157,7 @@ private:
     std::optional<RunSummary> summary_;
 };
 
-ShareOptions quickOptions(int shareType) {
+ShareOptions quickOptions(ShareType shareType) {
     ShareOptions options;
     options.shareType = shareType;
     options.intervalSeconds = 0;
@@ -383,11 +383,11 @@ INSTANTIATE_TEST_SUITE_P(
 // seven-day period with a fixed code, and the link the service gave.
 TEST_F(ShareE2e, RowsHoldWhatTheServiceAnswered) {
     startSim();
-    ShareOptions options = quickOptions(4);
+    ShareOptions options = quickOptions(ShareType::FilesWithSubfolders);
     options.password = "ab12";
     options.period = " 7";
     runFolder("%2FA%2FB", options);
-    ShareOptions folders = quickOptions(3);
+    ShareOptions folders = quickOptions(ShareType::Folders);
     folders.password = "cd34";
     runFolder("%2FA", folders);
 
@@ -437,7 +437,8 @@ TEST_F(ShareE2e, RowsHoldWhatTheServiceAnswered) {
 
 TEST_F(ShareE2e, RandomCodesAreNewForEveryShare) {
     startSim();
-    runFolder("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3", quickOptions(2)); // /我的文档
+    runFolder("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3",
+              quickOptions(ShareType::Files)); // /我的文档
     const auto shares = state().shares;
     ASSERT_EQ(shares.size(), 5u); // the two copies with one MD5 count once
     const std::regex code("[a-z]{2}[0-9]{2}");
@@ -458,13 +459,13 @@ TEST_F(ShareE2e, RandomCodesAreNewForEveryShare) {
 // the apostrophe kept as it is.
 TEST_F(ShareE2e, SubFolderListingTargetsAreExact) {
     startSim();
-    runFolder("%2Fmy%20docs", quickOptions(4));
+    runFolder("%2Fmy%20docs", quickOptions(ShareType::FilesWithSubfolders));
     const auto listings = logged("/api/list");
     ASSERT_EQ(listings.size(), 2u);
     EXPECT_EQ(listings[0].target, listTarget("%2Fmy%20docs"));
     EXPECT_EQ(listings[1].target, listTarget("%2Fmy+docs%2Fit's+here"));
 
-    runFolder("%2F", quickOptions(5));
+    runFolder("%2F", quickOptions(ShareType::FoldersWithSubfolders));
     const Strings dirs = listedDirs();
     EXPECT_NE(std::find(dirs.begin(), dirs.end(), "%2Fmy+docs"), dirs.end());
     EXPECT_NE(std::find(dirs.begin(), dirs.end(), "%2Fmy+docs%2Fit's+here"), dirs.end());
@@ -517,7 +518,8 @@ TEST_F(ShareE2e, SelectionSharesExactlyTheSelectedFilesAndFolders) {
 
     // shareType plays no part in a selection.
     const std::size_t listedBefore = logged("/api/list").size();
-    const RunSummary summary = runToEnd(quickOptions(3), gather("%2FA", selection));
+    const RunSummary summary =
+        runToEnd(quickOptions(ShareType::Folders), gather("%2FA", selection));
 
     EXPECT_EQ(logged("/api/list").size(), listedBefore) << "a selection lists nothing";
     EXPECT_EQ(sharedFids(), (Strings{big.fsId, a1.fsId, C.fsId}));
@@ -558,7 +560,7 @@ TEST_P(SelectionTexts, AreRefusedBeforeAnyRequest) {
     LoginContext login = gather("%2FA", GetParam().text);
     const std::size_t before = readRequestLog(logPath()).size();
     ShareRun run(ledger_, observer_, clientFactory());
-    const Status started = run.start(std::move(login), quickOptions(1));
+    const Status started = run.start(std::move(login), quickOptions(ShareType::FilesAndFolders));
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::SelectionUnreadable));
     EXPECT_EQ(readRequestLog(logPath()).size(), before);
@@ -587,7 +589,7 @@ std::map<std::string, int> shareCounts(const SimState& state) {
 
 TEST_F(ShareE2e, FolderOf2500IsListedInThreePagesAndSharedWhole) {
     startSimWithTree(bigFolderTree("大", 2500));
-    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(ShareType::Files));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(summary.shared, 2500);
 
@@ -607,7 +609,7 @@ TEST_F(ShareE2e, FolderOf2500IsListedInThreePagesAndSharedWhole) {
 
 TEST_F(ShareE2e, SubFolderOf1200IsPagedTooUnderShareType4) {
     startSimWithTree(bigFolderTree("top", 3, 1200));
-    const RunSummary summary = runFolder("%2Ftop", quickOptions(4));
+    const RunSummary summary = runFolder("%2Ftop", quickOptions(ShareType::FilesWithSubfolders));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(summary.shared, 1203);
     EXPECT_EQ(listedDirs(), (Strings{"%2Ftop", "%2Ftop%2Fsub", "%2Ftop%2Fsub"}));
@@ -619,7 +621,7 @@ TEST_F(ShareE2e, SubFolderOf1200IsPagedTooUnderShareType4) {
 // run asking for ever; what it listed is shared once.
 TEST_F(ShareE2e, APageThatRepeatsThePreviousOneEndsTheListing) {
     startSimWithTree(bigFolderTree("大", 2500), {"--fault", "list:repeat_page,page=2"});
-    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(ShareType::Files));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_EQ(logged("/api/list").size(), 2u);
     EXPECT_EQ(summary.shared, 1000);
@@ -629,7 +631,7 @@ TEST_F(ShareE2e, APageThatRepeatsThePreviousOneEndsTheListing) {
 // The service's old answer: one page of everything, whatever the size.
 TEST_F(ShareE2e, AServiceWithoutAPageCapIsListedInOneRequest) {
     startSimWithTree(bigFolderTree("大", 1500), {"--list-page-cap", "0"});
-    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(2));
+    const RunSummary summary = runFolder("%2F%E5%A4%A7", quickOptions(ShareType::Files));
     EXPECT_EQ(summary.shared, 1500);
     // It still answers 1,000 a page when asked for 1,000.
     EXPECT_EQ(logged("/api/list").size(), 2u);
@@ -639,14 +641,14 @@ TEST_F(ShareE2e, AServiceWithoutAPageCapIsListedInOneRequest) {
 // shared; the rows of earlier runs stay.
 TEST_F(ShareE2e, AFolderThatCannotBeListedEndsTheRunAndSaysWhichAndWhy) {
     startSim();
-    runFolder("%2FA", quickOptions(2));
+    runFolder("%2FA", quickOptions(ShareType::Files));
     ASSERT_EQ(rows().size(), 1u);
 
     ASSERT_TRUE(vantorel::test::simControl(
         *sim_, "/__sim/fault", R"({"endpoint":"list","kind":"errno","value":-9,"dir":"/A/C"})"));
     observer_.clear();
     const std::size_t sharesBefore = logged("/share/set").size();
-    const RunSummary summary = runFolder("%2FA", quickOptions(4));
+    const RunSummary summary = runFolder("%2FA", quickOptions(ShareType::FilesWithSubfolders));
     EXPECT_EQ(summary.end, RunEnd::ListingFailed);
     const std::string message = "获取文件列表失败: /A/C (errno -9: 文件夹不存在)";
     EXPECT_EQ(summary.message, message);
@@ -677,7 +679,7 @@ TEST_F(ShareE2e, RecordedEntriesAreSkippedByMd5ThenByFidWithoutWaiting) {
     // The file pass does not look at fids, nor the folder pass at MD5s.
     addRow("0", "/A/C", "ffffffffffffffffffffffffffffffff", C.fsId + "0");
 
-    ShareOptions options = quickOptions(1);
+    ShareOptions options = quickOptions(ShareType::FilesAndFolders);
     options.intervalSeconds = 1;
     const RunSummary summary = runFolder("%2FA", options);
 
@@ -708,14 +710,14 @@ constexpr const char* kTwinTree = R"({"entries": [
 
 TEST_F(ShareE2e, TwoFilesWithOneMd5AreSharedOnce) {
     startSimWithTree(kTwinTree);
-    runFolder("%2Fd", quickOptions(2));
+    runFolder("%2Fd", quickOptions(ShareType::Files));
     EXPECT_EQ(sharedFids(), (Strings{"111111111111111", "333333333333333"}));
     EXPECT_EQ(beforeNames(rows()), (Strings{"first.txt", "third.txt"}));
 }
 
 TEST_F(ShareE2e, TwinOfAFailedFileIsShared) {
     startSimWithTree(kTwinTree, {"--share-errno", "111111111111111=115"});
-    runFolder("%2Fd", quickOptions(2));
+    runFolder("%2Fd", quickOptions(ShareType::Files));
     EXPECT_EQ(sharedFids(), (Strings{"111111111111111", "222222222222222", "333333333333333"}));
     const auto records = rows();
     ASSERT_EQ(records.size(), 3u);
@@ -738,7 +740,7 @@ TEST_F(ShareE2e, FailedFileIsRetriedFailedFolderIsNot) {
             R"(,"times":1},{"endpoint":"share","kind":"errno","value":115,"fs_id":)" + B.fsId +
             R"(,"times":1}])"));
 
-    const RunSummary first = runFolder("%2FA", quickOptions(1));
+    const RunSummary first = runFolder("%2FA", quickOptions(ShareType::FilesAndFolders));
     EXPECT_EQ(first.failed, 2);
     EXPECT_EQ(first.shared, 1);
     const auto entries = observer_.entries();
@@ -764,7 +766,7 @@ TEST_F(ShareE2e, FailedFileIsRetriedFailedFolderIsNot) {
     folderFailure.fid = B.fsId;
     EXPECT_EQ(failed[1], folderFailure);
 
-    const RunSummary second = runFolder("%2FA", quickOptions(1));
+    const RunSummary second = runFolder("%2FA", quickOptions(ShareType::FilesAndFolders));
     EXPECT_EQ(second.shared, 1);
     EXPECT_EQ(second.skipped, 2);
     EXPECT_EQ(sharedFids(), (Strings{a1.fsId, B.fsId, C.fsId, a1.fsId}));
@@ -791,7 +793,7 @@ TEST_F(ShareE2e, QuotaEndsTheRunRightAfterTheSecondSuccess) {
         *sim_, "/__sim/fault",
         R"({"endpoint":"share","kind":"errno","value":115,"fs_id":)" + mine.fsId + "}"));
 
-    ShareOptions options = quickOptions(2);
+    ShareOptions options = quickOptions(ShareType::Files);
     options.dailyLimit = 2;
     const RunSummary summary = runFolder("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3", options);
 
@@ -832,7 +834,7 @@ class RenameModes : public ShareE2e, public ::testing::WithParamInterface<Rename
 TEST_P(RenameModes, RecordsAndServiceAgree) {
     const RenameCase& c = GetParam();
     startSimWithTree(kRenameTree);
-    ShareOptions options = quickOptions(1);
+    ShareOptions options = quickOptions(ShareType::FilesAndFolders);
     options.renameMode = c.mode;
     options.keywordBefore = "2021";
     options.keywordAfter = "2022";
@@ -846,7 +848,7 @@ TEST_P(RenameModes, RecordsAndServiceAgree) {
     const auto tree = readSimTree(*sim_);
     const std::pair<const char*, const char*> items[] = {{"report 2021.txt", c.fileName},
                                                          {"docs", c.folderName}};
-    if (c.mode == kRenameNone) {
+    if (c.mode == RenameMode::None) {
         EXPECT_TRUE(renames.empty());
     } else {
         ASSERT_EQ(renames.size(), 2u);
@@ -856,12 +858,12 @@ TEST_P(RenameModes, RecordsAndServiceAgree) {
         const ShareRecord& row = records[i];
         SCOPED_TRACE(oldName);
         EXPECT_EQ(row.beforename, oldName);
-        if (c.mode == kRenameNone) {
+        if (c.mode == RenameMode::None) {
             EXPECT_EQ(row.aftername, "");
             EXPECT_EQ(row.path, "/r/" + oldName);
             continue;
         }
-        if (c.mode == kRenameEncrypt) {
+        if (c.mode == RenameMode::RandomName) {
             EXPECT_TRUE(std::regex_match(row.aftername, std::regex(items[i].second)))
                 << row.aftername;
         } else {
@@ -881,20 +883,21 @@ TEST_P(RenameModes, RecordsAndServiceAgree) {
 INSTANTIATE_TEST_SUITE_P(
     AllModes, RenameModes,
     ::testing::Values(
-        RenameCase{"None", kRenameNone, "", ""},
-        RenameCase{"Encrypt", kRenameEncrypt, "[0-9]{8}[a-z]{8}\\.txt", "[0-9]{8}[a-z]{8}"},
+        RenameCase{"None", RenameMode::None, "", ""},
+        RenameCase{"Encrypt", RenameMode::RandomName, "[0-9]{8}[a-z]{8}\\.txt", "[0-9]{8}[a-z]{8}"},
         // "docs" holds no keyword: renamed to its own name.
-        RenameCase{"Keyword", kRenameKeyword, "report 2022.txt", "docs"},
-        RenameCase{"Prefix", kRenamePrefix, "pre_report 2021.txt", "pre_docs"},
-        RenameCase{"Suffix", kRenameSuffix, "report 2021.txt_bak", "docs_bak"},
-        RenameCase{"PrefixAndSuffix", kRenameAffixBoth, "pre_report 2021.txt_bak", "pre_docs_bak"}),
+        RenameCase{"Keyword", RenameMode::ReplaceKeyword, "report 2022.txt", "docs"},
+        RenameCase{"Prefix", RenameMode::AddPrefix, "pre_report 2021.txt", "pre_docs"},
+        RenameCase{"Suffix", RenameMode::AddSuffix, "report 2021.txt_bak", "docs_bak"},
+        RenameCase{"PrefixAndSuffix", RenameMode::AddPrefixAndSuffix, "pre_report 2021.txt_bak",
+                   "pre_docs_bak"}),
     CaseName{});
 
 // A rename the service refuses leaves the item's name; the row says so.
 TEST_F(ShareE2e, RefusedRenameIsRecordedUnderTheOldName) {
     startSimWithTree(kRenameTree, {"--fault", "rename:errno=12,times=1"});
-    ShareOptions options = quickOptions(1);
-    options.renameMode = kRenamePrefix;
+    ShareOptions options = quickOptions(ShareType::FilesAndFolders);
+    options.renameMode = RenameMode::AddPrefix;
     options.namePrefix = "pre_";
     const RunSummary summary = runFolder("%2Fr", options);
 
@@ -928,8 +931,8 @@ TEST_F(ShareE2e, QuotedNamesRenameOnlyTheirOwnItem) {
         {"name": "b", "mtime": 1622000000, "children": []}
       ]}
     ]})");
-    ShareOptions options = quickOptions(2);
-    options.renameMode = kRenameSuffix;
+    ShareOptions options = quickOptions(ShareType::Files);
+    options.renameMode = RenameMode::AddSuffix;
     options.nameSuffix = "_bak";
     const RunSummary summary = runFolder("%2Fq", options);
     EXPECT_EQ(summary.shared, 3);
@@ -978,7 +981,7 @@ void recordStopTime(Clock::duration took) {
 
 TEST_F(ShareE2e, StopDuringThePauseEndsTheRunAtOnce) {
     startSim();
-    ShareOptions options = quickOptions(2);
+    ShareOptions options = quickOptions(ShareType::Files);
     options.intervalSeconds = 30;
     ShareRun run(ledger_, observer_, clientFactory());
     ASSERT_TRUE(run.start(gather("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3"), options));
@@ -1007,7 +1010,8 @@ TEST_F(ShareE2e, StopDuringThePauseEndsTheRunAtOnce) {
 TEST_F(ShareE2e, StopDuringASlowShareRequestAbandonsTheEntry) {
     startSim({"--fault", "share:delay=20000,after=1"});
     ShareRun run(ledger_, observer_, clientFactory());
-    ASSERT_TRUE(run.start(gather("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3"), quickOptions(2)));
+    ASSERT_TRUE(run.start(gather("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3"),
+                          quickOptions(ShareType::Files)));
     ASSERT_TRUE(waitForLogged(logPath(), "/share/set", 2));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
@@ -1036,7 +1040,7 @@ TEST_F(ShareE2e, StopDuringASlowShareRequestAbandonsTheEntry) {
 TEST_F(ShareE2e, StopDuringASlowListingSharesNothing) {
     startSim({"--fault", "list:delay=20000"});
     ShareRun run(ledger_, observer_, clientFactory());
-    ASSERT_TRUE(run.start(gather("%2FA"), quickOptions(4)));
+    ASSERT_TRUE(run.start(gather("%2FA"), quickOptions(ShareType::FilesWithSubfolders)));
     ASSERT_TRUE(waitForLogged(logPath(), "/api/list", 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
@@ -1077,7 +1081,7 @@ TEST_P(TransportFaults, LeaveTheItemForTheNextRun) {
     const TransportCase& c = GetParam();
     startSim({"--fault", std::string("share:") + c.fault + ",times=1"});
     const std::string a1 = item("/A/a1.txt").fsId;
-    const RunSummary first = runFolder("%2FA", quickOptions(1));
+    const RunSummary first = runFolder("%2FA", quickOptions(ShareType::FilesAndFolders));
     EXPECT_EQ(first.end, RunEnd::Completed);
     if (c.resent) {
         EXPECT_EQ(first.shared, 3);
@@ -1096,7 +1100,7 @@ TEST_P(TransportFaults, LeaveTheItemForTheNextRun) {
     EXPECT_EQ(entries[0].verdict, EntryVerdict::Pending);
     EXPECT_FALSE(entries[0].reason.empty());
 
-    const RunSummary second = runFolder("%2FA", quickOptions(1));
+    const RunSummary second = runFolder("%2FA", quickOptions(ShareType::FilesAndFolders));
     EXPECT_EQ(second.shared, 1);
     EXPECT_EQ(second.skipped, 2);
     EXPECT_EQ(beforeNames(rows()), (Strings{"B", "C", "a1.txt"}));
@@ -1139,7 +1143,7 @@ TEST_P(Refusals, NothingIsSentOrWritten) {
     const std::size_t sentBefore = readRequestLog(logPath()).size();
 
     ShareRun run(ledger_, observer_, clientFactory());
-    const Status status = run.start(login, quickOptions(1));
+    const Status status = run.start(login, quickOptions(ShareType::FilesAndFolders));
     ASSERT_FALSE(status);
     EXPECT_EQ(status.error().code, static_cast<int>(c.refusal));
     if (c.refusal == StartRefusal::NotLoggedIn) {
@@ -1187,7 +1191,7 @@ TEST_F(ShareE2e, FailedSuccessRowStopsTheRunWithTheLink) {
     ASSERT_TRUE(ledger_.openOrCreate(ledgerPath()));
 
     const RunSummary summary =
-        runFolder("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3", quickOptions(2));
+        runFolder("%2F%E6%88%91%E7%9A%84%E6%96%87%E6%A1%A3", quickOptions(ShareType::Files));
 
     EXPECT_EQ(summary.end, RunEnd::LedgerFailed);
     EXPECT_EQ(logged("/share/set").size(), 1u) << "the run went on";
@@ -1229,7 +1233,7 @@ TEST_P(RefusalClasses, AFailureRowOrAStopWithTheItemPending) {
                                            R"({"endpoint":"share","kind":"errno","value":)" +
                                                std::to_string(c.errnoValue) + R"(,"fs_id":)" +
                                                std::to_string(kFirstBigId + c.hitAt) + "}"));
-    const RunSummary first = runFolder("%2Fr", quickOptions(2));
+    const RunSummary first = runFolder("%2Fr", quickOptions(ShareType::Files));
     const std::string refusedId = std::to_string(kFirstBigId + c.hitAt);
 
     const bool runRefused = std::string(c.ended).size() > 0;
@@ -1260,7 +1264,7 @@ TEST_P(RefusalClasses, AFailureRowOrAStopWithTheItemPending) {
     ASSERT_TRUE(vantorel::test::simControl(*sim_, "/__sim/faults/clear"));
     const std::size_t before = sharedFids().size();
     observer_.clear();
-    const RunSummary second = runFolder("%2Fr", quickOptions(2));
+    const RunSummary second = runFolder("%2Fr", quickOptions(ShareType::Files));
     EXPECT_EQ(second.end, RunEnd::Completed);
     const Strings all = sharedFids();
     const Strings again(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
@@ -1313,7 +1317,7 @@ INSTANTIATE_TEST_SUITE_P(
 // tries it.
 TEST_F(ShareE2e, YesWithoutALinkLeavesTheItemPendingAndSaysSo) {
     startSimWithTree(bigFolderTree("r", 3), {"--fault", "share:no_link,times=1"});
-    const RunSummary first = runFolder("%2Fr", quickOptions(2));
+    const RunSummary first = runFolder("%2Fr", quickOptions(ShareType::Files));
     EXPECT_EQ(first.end, RunEnd::Completed);
     EXPECT_EQ(first.shared, 2);
     EXPECT_EQ(first.pending, 1);
@@ -1322,7 +1326,7 @@ TEST_F(ShareE2e, YesWithoutALinkLeavesTheItemPendingAndSaysSo) {
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].verdict, EntryVerdict::Pending);
     EXPECT_EQ(entries[0].reason, "服务确认了分享, 却没有给出链接");
-    const RunSummary second = runFolder("%2Fr", quickOptions(2));
+    const RunSummary second = runFolder("%2Fr", quickOptions(ShareType::Files));
     EXPECT_EQ(second.shared, 1);
     EXPECT_EQ(second.skipped, 2);
 }
@@ -1335,13 +1339,13 @@ TEST_F(ShareE2e, LinksOnAnotherHostNameAreRecorded) {
     auto local = ServiceOrigin::parse("http://localhost:" + std::to_string(sim_->port()));
     ASSERT_TRUE(local) << local.error().message;
     connection_.origin = *local;
-    const RunSummary summary = runFolder("%2FA", quickOptions(1));
+    const RunSummary summary = runFolder("%2FA", quickOptions(ShareType::FilesAndFolders));
     EXPECT_EQ(summary.shared, 3);
     const auto records = rows();
     ASSERT_EQ(records.size(), 3u);
     for (const ShareRecord& row : records)
         EXPECT_EQ(row.sharelink.rfind("http://127.0.0.1:", 0), 0u) << row.sharelink;
-    EXPECT_EQ(runFolder("%2FA", quickOptions(1)).skipped, 3);
+    EXPECT_EQ(runFolder("%2FA", quickOptions(ShareType::FilesAndFolders)).skipped, 3);
 }
 
 // A second run over a large folder that the first shared whole asks for
@@ -1353,7 +1357,7 @@ TEST_F(ShareE2e, ARunOver1000RecordedItemsDoesNotPause) {
         pauses.push_back(length);
         return WaitResult::Completed;
     };
-    ShareOptions options = quickOptions(2);
+    ShareOptions options = quickOptions(ShareType::Files);
     options.intervalSeconds = 3;
     EXPECT_EQ(runFolder("%2Fbig", options).shared, 1000);
     EXPECT_EQ(pauses.size(), 1000u);
@@ -1369,12 +1373,12 @@ TEST_F(ShareE2e, ARunOver1000RecordedItemsDoesNotPause) {
 TEST_F(ShareE2e, RenamingAFileNamedAsItsFolderRecordsItsTruePath) {
     startSimWithTree(R"({"entries":[{"name":"x","children":[{"name":"x","size":1}]},
                        {"name":"album.2021","children":[{"name":"clip","size":2}]}]})");
-    ShareOptions prefix = quickOptions(2);
-    prefix.renameMode = kRenamePrefix;
+    ShareOptions prefix = quickOptions(ShareType::Files);
+    prefix.renameMode = RenameMode::AddPrefix;
     prefix.namePrefix = "p";
     runFolder("%2Fx", prefix);
-    ShareOptions random = quickOptions(2);
-    random.renameMode = kRenameEncrypt;
+    ShareOptions random = quickOptions(ShareType::Files);
+    random.renameMode = RenameMode::RandomName;
     runFolder("%2Falbum.2021", random);
 
     const auto records = rows();
@@ -1404,8 +1408,8 @@ class AsyncRenames : public ShareE2e, public ::testing::WithParamInterface<Async
 TEST_P(AsyncRenames, AreRecordedAsTheyEnded) {
     const AsyncRenameCase& c = GetParam();
     startSim({"--rename-async", c.asyncRename});
-    ShareOptions options = quickOptions(2);
-    options.renameMode = kRenamePrefix;
+    ShareOptions options = quickOptions(ShareType::Files);
+    options.renameMode = RenameMode::AddPrefix;
     options.namePrefix = "新_";
     ShareRun run(
         ledger_, observer_, [connection = connection_](LoginContext& login, std::stop_token stop) {
@@ -1433,8 +1437,8 @@ INSTANTIATE_TEST_SUITE_P(Share, AsyncRenames,
 // share exists, so its row is written, under the name it is known to have.
 TEST_F(ShareE2e, StopWhileARenameIsAskedAfterRecordsTheShare) {
     startSim({"--rename-async", "never"});
-    ShareOptions options = quickOptions(2);
-    options.renameMode = kRenamePrefix;
+    ShareOptions options = quickOptions(ShareType::Files);
+    options.renameMode = RenameMode::AddPrefix;
     options.namePrefix = "新_";
     ShareRun run(ledger_, observer_, clientFactory());
     ASSERT_TRUE(run.start(gather("%2FA"), options));
@@ -1463,7 +1467,7 @@ TEST_F(ShareE2e, TheDailyLimitCountsEveryRunOfTheDayAndStartsAgainAtMidnight) {
     clock_ = [&now] {
         return now;
     };
-    ShareOptions options = quickOptions(2);
+    ShareOptions options = quickOptions(ShareType::Files);
     options.dailyLimit = 2;
 
     const RunSummary first = runFolder("%2Fd", options);

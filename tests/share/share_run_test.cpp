@@ -400,7 +400,7 @@ protected:
                 .selectionJson = std::move(selection)};
     }
 
-    static ShareOptions options(int shareType) {
+    static ShareOptions options(ShareType shareType) {
         ShareOptions o;
         o.shareType = shareType;
         o.intervalSeconds = 3;
@@ -532,13 +532,13 @@ TEST_F(ShareRunTest, WalkIsDepthFirstWithParentsFirst) {
     service.tree["%2FX%2FB%2FD"] = {.files = {fileEntry("/X/B/D/d1", "13")}};
     service.tree["%2FX%2FC"] = {.files = {fileEntry("/X/C/c1", "14")}};
 
-    runToEnd(login("%2FX"), options(4));
+    runToEnd(login("%2FX"), options(ShareType::FilesWithSubfolders));
     EXPECT_THAT(service.listedDirs, ElementsAre("%2FX", "%2FX%2FB", "%2FX%2FB%2FD", "%2FX%2FC"));
     EXPECT_THAT(service.sharedIds(), ElementsAre("11", "12", "13", "14"));
 
     service.listedDirs.clear();
     service.shares.clear();
-    runToEnd(login("%2FX"), options(5));
+    runToEnd(login("%2FX"), options(ShareType::FoldersWithSubfolders));
     EXPECT_THAT(service.listedDirs, ElementsAre("%2FX", "%2FX%2FB", "%2FX%2FB%2FD", "%2FX%2FC"));
     EXPECT_THAT(service.sharedIds(), ElementsAre("21", "22", "23"));
 }
@@ -554,7 +554,7 @@ TEST_F(ShareRunTest, SubfolderDirsAreFormEncodedAndAFailedListingIsPassedOver) {
         .files = {fileEntry("/E/\xE6\x96\x87\xE6\xA1\xA3/w1", "43")}};
     service.tree["%2FE%2Fgone%2Fafter"] = {.files = {fileEntry("/never", "49")}};
 
-    const RunSummary summary = runToEnd(login("%2FE"), options(4));
+    const RunSummary summary = runToEnd(login("%2FE"), options(ShareType::FilesWithSubfolders));
     EXPECT_THAT(service.listedDirs, ElementsAre("%2FE", "%2FE%2Fmy+docs", "%2FE%2Fit's",
                                                 "%2FE%2F%E6%96%87%E6%A1%A3", "%2FE%2Fgone"));
     EXPECT_THAT(service.sharedIds(), ElementsAre("41", "42", "43"));
@@ -562,9 +562,9 @@ TEST_F(ShareRunTest, SubfolderDirsAreFormEncodedAndAFailedListingIsPassedOver) {
 }
 
 TEST_F(ShareRunTest, CurrentPathIsListedAsGivenEvenWhenEmpty) {
-    runToEnd(login(""), options(1));
+    runToEnd(login(""), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.listedDirs, ElementsAre(""));
-    runToEnd(login("%2F%E6%88%91%E7%9A%84"), options(1));
+    runToEnd(login("%2F%E6%88%91%E7%9A%84"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.listedDirs, ElementsAre("", "%2F%E6%88%91%E7%9A%84"));
     // An empty listing: nothing to do, the run completes at once.
     EXPECT_THAT(observer.events, ElementsAre("max 0", "message 分享完成! information", "done",
@@ -774,7 +774,7 @@ TEST_F(ShareRunTest, SelectionReadsIsdirAndSizeOfEachMemberAndListsNothing) {
     addTreeA();
 
     // The share type plays no part: type 2 would share no folder.
-    const RunSummary summary = runToEnd(login("%2FA", selection), options(2));
+    const RunSummary summary = runToEnd(login("%2FA", selection), options(ShareType::Files));
     EXPECT_THAT(service.listedDirs, IsEmpty());
     EXPECT_EQ(service.sharedIds(), ids);
     const std::vector<ShareRecord> all = rows();
@@ -798,7 +798,8 @@ TEST_F(ShareRunTest, SelectedItemsAreLookedUpByFidNotByMd5) {
         R"([{"fs_id":301,"path":"/S/s1","server_filename":"s1","md5":"md5-s1","isdir":0},)"
         R"({"fs_id":302,"path":"/S/s2","server_filename":"s2","md5":"md5-s2","isdir":0}])";
 
-    const RunSummary summary = runToEnd(login("%2FS", selection), options(1));
+    const RunSummary summary =
+        runToEnd(login("%2FS", selection), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("302"));
     EXPECT_EQ(summary.skipped, 1);
     EXPECT_EQ(summary.shared, 1);
@@ -819,7 +820,8 @@ class UnreadableSelection : public ShareRunTest,
 // the run does not start, so nothing looks done.
 TEST_P(UnreadableSelection, IsRefusedBeforeAnyRequest) {
     addTreeA();
-    const Status started = run->start(login("%2FA", GetParam().selection), options(1));
+    const Status started =
+        run->start(login("%2FA", GetParam().selection), options(ShareType::FilesAndFolders));
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::SelectionUnreadable));
     EXPECT_EQ(started.error().message, kSelectionUnreadableMessage);
@@ -840,7 +842,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, UnreadableSelection,
 // a selection of nothing.
 TEST_F(ShareRunTest, EmptyArrayWrittenWithABlankSelectsNothing) {
     addTreeA();
-    const RunSummary summary = runToEnd(login("%2FA", " []"), options(1));
+    const RunSummary summary = runToEnd(login("%2FA", " []"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.log, IsEmpty());
     EXPECT_THAT(rows(), IsEmpty());
     EXPECT_THAT(pauses, IsEmpty());
@@ -859,7 +861,7 @@ TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithoutAPause) {
     recordEarlier("102", "changed-md5");   // b1's fid only: the file pass does not look at it
     recordEarlier("201", "");              // folder B by fid
 
-    const RunSummary summary = runToEnd(login("%2FA"), options(4));
+    const RunSummary summary = runToEnd(login("%2FA"), options(ShareType::FilesWithSubfolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("102", "103"));
     EXPECT_EQ(summary.skipped, 1);
     EXPECT_EQ(pauses.size(), 2u);
@@ -868,7 +870,7 @@ TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithoutAPause) {
     EXPECT_EQ(observer.outcomes[0].path, "/A/a1.txt");
 
     service.shares.clear();
-    const RunSummary folders = runToEnd(login("%2FA"), options(3));
+    const RunSummary folders = runToEnd(login("%2FA"), options(ShareType::Folders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("202"));
     EXPECT_EQ(folders.skipped, 1);
     EXPECT_EQ(pauses.size(), 1u);
@@ -877,7 +879,7 @@ TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithoutAPause) {
 TEST_F(ShareRunTest, EntriesNotYetRecordedAreAnnouncedAndEveryPauseIsNamed) {
     addTreeA();
     recordEarlier("other-fid", "md5-101"); // a1: skipped, so never announced
-    const RunSummary summary = runToEnd(login("%2FA"), options(4));
+    const RunSummary summary = runToEnd(login("%2FA"), options(ShareType::FilesWithSubfolders));
     EXPECT_EQ(summary.shared, 2);
     EXPECT_THAT(observer.started, ElementsAre("/A/B/b1.txt", "/A/C/c1.txt"));
     // One before each pause the run makes; a skipped entry makes none.
@@ -888,7 +890,7 @@ TEST_F(ShareRunTest, EntriesNotYetRecordedAreAnnouncedAndEveryPauseIsNamed) {
 TEST_F(ShareRunTest, SelectedItemsAreAnnouncedAsSelected) {
     const RunSummary summary =
         runToEnd(login("%2F", R"([{"server_filename":"x.txt","path":"/sel/x.txt","fs_id":"9"}])"),
-                 options(1));
+                 options(ShareType::FilesAndFolders));
     EXPECT_EQ(summary.shared, 1);
     EXPECT_THAT(observer.started, ElementsAre("/sel/x.txt"));
     EXPECT_EQ(observer.announcedPauses.size(), 1u);
@@ -905,7 +907,7 @@ TEST_F(ShareRunTest, AFolderRecordedThroughoutSharesNothingAndDoesNotWait) {
     }
     service.tree["%2FT"] = listing;
 
-    const RunSummary summary = runToEnd(login("%2FT"), options(2));
+    const RunSummary summary = runToEnd(login("%2FT"), options(ShareType::Files));
     EXPECT_THAT(service.shares, IsEmpty());
     EXPECT_EQ(rows().size(), 10u);
     EXPECT_THAT(pauses, IsEmpty());
@@ -928,7 +930,7 @@ TEST_P(TwoFilesOneMd5, SecondDependsOnTheFirst) {
     service.tree["%2FM"] = {
         .files = {fileEntry("/M/x1", "601", "same"), fileEntry("/M/x2", "602", "same")}};
     service.shareReplies["601"] = GetParam().first;
-    runToEnd(login("%2FM"), options(2));
+    runToEnd(login("%2FM"), options(ShareType::Files));
     EXPECT_EQ(service.sharedIds(), GetParam().shared);
     std::vector<std::string> links;
     for (const ShareRecord& r : rows())
@@ -951,13 +953,13 @@ TEST_F(ShareRunTest, NextRunRetriesAFailedFileButNotAFailedFolder) {
     addTreeA();
     service.shareReplies["101"] = refusedReply();
     service.shareReplies["201"] = refusedReply();
-    const RunSummary first = runToEnd(login("%2FA"), options(1));
+    const RunSummary first = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
     EXPECT_EQ(first.failed, 2);
     EXPECT_EQ(first.shared, 1);
 
     service.shareReplies.clear();
     service.shares.clear();
-    const RunSummary second = runToEnd(login("%2FA"), options(1));
+    const RunSummary second = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("101"));
     EXPECT_EQ(second.shared, 1);
     EXPECT_EQ(second.skipped, 2);
@@ -970,7 +972,7 @@ TEST_F(ShareRunTest, FixedCodeOnEveryRecordAndRandomCodesOtherwise) {
         listing.files.push_back(fileEntry("/K/k" + std::to_string(i), std::to_string(70 + i)));
     service.tree["%2FK"] = listing;
 
-    ShareOptions fixed = options(2);
+    ShareOptions fixed = options(ShareType::Files);
     fixed.password = "ab12";
     fixed.period = " 7";
     runToEnd(login("%2FK"), fixed);
@@ -984,7 +986,7 @@ TEST_F(ShareRunTest, FixedCodeOnEveryRecordAndRandomCodesOtherwise) {
 
     ASSERT_TRUE(ledger.deleteAll());
     service.shares.clear();
-    runToEnd(login("%2FK"), options(2));
+    runToEnd(login("%2FK"), options(ShareType::Files));
     const std::vector<ShareRecord> all = rows();
     ASSERT_EQ(all.size(), 6u);
     ASSERT_EQ(service.shares.size(), 6u);
@@ -1017,7 +1019,7 @@ protected:
 };
 
 TEST_F(QuotaTest, EndsRightAfterTheSecondSuccessLeavingTheToolbarAlone) {
-    ShareOptions opts = options(2);
+    ShareOptions opts = options(ShareType::Files);
     opts.dailyLimit = 2;
     const RunSummary summary = runToEnd(login("%2FQ"), opts);
 
@@ -1041,7 +1043,7 @@ TEST_F(QuotaTest, EndsRightAfterTheSecondSuccessLeavingTheToolbarAlone) {
 TEST_F(QuotaTest, CountsAcrossPasses) {
     service.tree["%2FP"] = {.folders = {folderEntry("/P/F1", "91"), folderEntry("/P/F2", "92")},
                             .files = {fileEntry("/P/p1", "90")}};
-    ShareOptions opts = options(1);
+    ShareOptions opts = options(ShareType::FilesAndFolders);
     opts.dailyLimit = 2;
     const RunSummary summary = runToEnd(login("%2FP"), opts);
     EXPECT_THAT(service.sharedIds(), ElementsAre("90", "91"));
@@ -1051,7 +1053,7 @@ TEST_F(QuotaTest, CountsAcrossPasses) {
 class NoQuota : public QuotaTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(NoQuota, SharesEverything) {
-    ShareOptions opts = options(2);
+    ShareOptions opts = options(ShareType::Files);
     opts.dailyLimit = GetParam();
     const RunSummary summary = runToEnd(login("%2FQ"), opts);
     EXPECT_THAT(service.sharedIds(), ElementsAre("81", "82", "84", "85"));
@@ -1065,7 +1067,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, NoQuota, ::testing::Values(0, -1, -100), [](con
 
 TEST_F(ShareRunTest, CompletionShowsTheMessageThenSetsTheToolbarAndTheBar) {
     service.tree["%2FO"] = {.files = {fileEntry("/O/o1", "55")}};
-    const RunSummary summary = runToEnd(login("%2FO"), options(2));
+    const RunSummary summary = runToEnd(login("%2FO"), options(ShareType::Files));
     EXPECT_EQ(summary.end, RunEnd::Completed);
     EXPECT_THAT(observer.events,
                 ElementsAre("max 1", "pos 1", "entry shared /O/o1", "message 分享完成! information",
@@ -1086,7 +1088,7 @@ class RenameModes : public ShareRunTest, public ::testing::WithParamInterface<Re
 TEST_P(RenameModes, RecordsTheNewNameAndPath) {
     const RenameCase& c = GetParam();
     service.tree["%2FN"] = {.files = {fileEntry("/N/song.mp3", "701")}};
-    ShareOptions opts = options(2);
+    ShareOptions opts = options(ShareType::Files);
     opts.renameMode = c.mode;
     opts.keywordBefore = "song";
     opts.keywordAfter = "track";
@@ -1108,7 +1110,7 @@ TEST_P(RenameModes, RecordsTheNewNameAndPath) {
     ASSERT_EQ(service.renames.size(), 1u);
     const RenameRequest& rename = service.renames[0];
     EXPECT_EQ(rename.path, "/N/song.mp3");
-    if (c.mode == kRenameEncrypt)
+    if (c.mode == RenameMode::RandomName)
         EXPECT_TRUE(std::regex_match(rename.newName, std::regex(c.newName))) << rename.newName;
     else
         EXPECT_EQ(rename.newName, c.newName);
@@ -1122,20 +1124,21 @@ TEST_P(RenameModes, RecordsTheNewNameAndPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, RenameModes,
-    ::testing::Values(RenameCase{"None", kRenameNone, ""},
-                      RenameCase{"Encrypt", kRenameEncrypt, "[0-9]{8}[a-z]{8}\\.mp3"},
-                      RenameCase{"Keyword", kRenameKeyword, "track.mp3"},
-                      RenameCase{"Prefix", kRenamePrefix, "pre_song.mp3"},
-                      RenameCase{"Suffix", kRenameSuffix, "song.mp3_bak"},
-                      RenameCase{"PrefixAndSuffix", kRenameAffixBoth, "pre_song.mp3_bak"}),
+    ::testing::Values(RenameCase{"None", RenameMode::None, ""},
+                      RenameCase{"Encrypt", RenameMode::RandomName, "[0-9]{8}[a-z]{8}\\.mp3"},
+                      RenameCase{"Keyword", RenameMode::ReplaceKeyword, "track.mp3"},
+                      RenameCase{"Prefix", RenameMode::AddPrefix, "pre_song.mp3"},
+                      RenameCase{"Suffix", RenameMode::AddSuffix, "song.mp3_bak"},
+                      RenameCase{"PrefixAndSuffix", RenameMode::AddPrefixAndSuffix,
+                                 "pre_song.mp3_bak"}),
     CaseName{});
 
 TEST_F(ShareRunTest, ARefusedRenameIsRecordedAsTheServiceHoldsIt) {
     service.tree["%2FN"] = {
         .files = {fileEntry("/N/keep.txt", "711"), fileEntry("/N/move.txt", "712")}};
     service.refusedRenames.insert("/N/keep.txt");
-    ShareOptions opts = options(2);
-    opts.renameMode = kRenamePrefix;
+    ShareOptions opts = options(ShareType::Files);
+    opts.renameMode = RenameMode::AddPrefix;
     opts.namePrefix = "x_";
     runToEnd(login("%2FN"), opts);
 
@@ -1155,8 +1158,8 @@ TEST_F(ShareRunTest, QuotesInNamesReachTheRequestsAndTheLedgerUnchanged) {
                                       fileEntry("/N/it's.txt", "722"),
                                       fileEntry("/N/refused's.txt", "724")}};
     service.shareReplies["724"] = refusedReply();
-    ShareOptions opts = options(1);
-    opts.renameMode = kRenamePrefix;
+    ShareOptions opts = options(ShareType::FilesAndFolders);
+    opts.renameMode = RenameMode::AddPrefix;
     opts.namePrefix = "pre_";
     runToEnd(login("%2FN"), opts);
 
@@ -1196,7 +1199,7 @@ protected:
     }
 
     static ShareOptions longPauses() {
-        ShareOptions o = options(2);
+        ShareOptions o = options(ShareType::Files);
         o.intervalSeconds = 60;
         return o;
     }
@@ -1243,7 +1246,7 @@ TEST_P(StopDuringShare, AbandonsTheEntryWithoutARow) {
     service.slowShares.insert("61");
     service.slowReply = GetParam().answer;
     ShareOptions opts = longPauses();
-    opts.renameMode = kRenamePrefix;
+    opts.renameMode = RenameMode::AddPrefix;
     opts.namePrefix = "pre_";
     start(opts);
     ASSERT_TRUE(service.waitForSlowShare());
@@ -1270,7 +1273,7 @@ TEST_F(StopTest, ASuccessAnsweredBeforeTheStopIsRecordedWithoutRename) {
             run->requestStop();
     };
     ShareOptions opts = longPauses();
-    opts.renameMode = kRenamePrefix;
+    opts.renameMode = RenameMode::AddPrefix;
     opts.namePrefix = "pre_";
     start(opts);
     ASSERT_TRUE(observer.waitForEnd());
@@ -1330,7 +1333,7 @@ TEST_F(StopTest, WithoutARunDoesNothingAndARunCanFollow) {
     EXPECT_FALSE(run->running());
     EXPECT_THAT(observer.events, IsEmpty());
 
-    start(options(2)); // 3 s pauses, cut short by the stop
+    start(options(ShareType::Files)); // 3 s pauses, cut short by the stop
     ASSERT_TRUE(observer.waitForOutcomes(1));
     stopPromptly();
     run->stop();
@@ -1354,7 +1357,7 @@ TEST_F(ShareRunTest, StartWithoutBdstokenIsRefusedAndWritesNothing) {
     addTreeA();
     LoginContext noToken = login("%2FA");
     noToken.bdstoken.clear();
-    const Status started = run->start(noToken, options(1));
+    const Status started = run->start(noToken, options(ShareType::FilesAndFolders));
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::NotLoggedIn));
     EXPECT_EQ(started.error().message, kNotLoggedInMessage);
@@ -1372,7 +1375,7 @@ TEST_F(ShareRunTest, StartWithAClosedLedgerIsRefusedAndWritesNothing) {
     ASSERT_TRUE(ledger.openOrCreate(scratch.file()));
     ASSERT_TRUE(ledger.close());
 
-    const Status started = run->start(login("%2FA"), options(1));
+    const Status started = run->start(login("%2FA"), options(ShareType::FilesAndFolders));
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().code, static_cast<int>(StartRefusal::NoLedger));
     EXPECT_EQ(started.error().message, std::string(kNoLedgerMessage) + "the ledger is not open");
@@ -1388,7 +1391,7 @@ TEST_F(ShareRunTest, AFailedSuccessRowStopsTheRunWithThePathAndTheLink) {
     service.onShare = [this](std::string_view) {
         (void)ledger.close();
     };
-    const RunSummary summary = runToEnd(login("%2FW"), options(2));
+    const RunSummary summary = runToEnd(login("%2FW"), options(ShareType::Files));
 
     EXPECT_THAT(service.sharedIds(), ElementsAre("41"));
     EXPECT_EQ(summary.end, RunEnd::LedgerFailed);
@@ -1409,7 +1412,7 @@ TEST_F(ShareRunTest, ALookupErrorStopsTheRunBeforeAnyShare) {
     service.onListing = [this](std::string_view) {
         (void)ledger.close();
     };
-    const RunSummary summary = runToEnd(login("%2FA"), options(1));
+    const RunSummary summary = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
 
     EXPECT_THAT(service.shares, IsEmpty());
     EXPECT_EQ(summary.end, RunEnd::LedgerFailed);
@@ -1426,7 +1429,8 @@ TEST_F(ShareRunTest, ALostFailureRowLetsTheRunGoOnUntilTheNextLookupFails) {
     service.onShare = [this](std::string_view) {
         (void)ledger.close();
     };
-    const RunSummary summary = runToEnd(login("%2FS", selection), options(1));
+    const RunSummary summary =
+        runToEnd(login("%2FS", selection), options(ShareType::FilesAndFolders));
 
     EXPECT_THAT(service.sharedIds(), ElementsAre("51"));
     EXPECT_EQ(summary.failed, 1);
@@ -1449,7 +1453,7 @@ TEST_P(NoVerdict, RecordsNothingSoTheNextRunTriesAgain) {
     addTreeA();
     service.shareReplies["101"] = GetParam().reply;
     service.shareReplies["201"] = GetParam().reply;
-    const RunSummary first = runToEnd(login("%2FA"), options(1));
+    const RunSummary first = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("101", "201", "202"));
     EXPECT_THAT(rowFids(), ElementsAre("202"));
     EXPECT_EQ(first.shared, 1);
@@ -1457,7 +1461,7 @@ TEST_P(NoVerdict, RecordsNothingSoTheNextRunTriesAgain) {
 
     service.shareReplies.clear();
     service.shares.clear();
-    const RunSummary second = runToEnd(login("%2FA"), options(1));
+    const RunSummary second = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("101", "201"));
     EXPECT_EQ(second.shared, 2);
 }
