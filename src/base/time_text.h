@@ -7,7 +7,8 @@
 
 namespace vantorel {
 
-// Which clock unixTimeToText shows the hour on.
+// Which clock unixTimeToText shows the hour on; a value not named here
+// follows the locale.
 enum class ClockMode : int {
     Locale = 0, // as the user's locale does
     TwelveHour = 1,
