@@ -313,7 +313,7 @@ using Strings = std::vector<std::string>;
 
 struct TypeCase {
     const char* name;
-    int shareType;
+    ShareType shareType;
     Strings listed; // dir values of the listing requests, in order
     int maximum;    // progress maximum
     Strings shared; // paths shared, in order
@@ -356,27 +356,28 @@ TEST_P(ShareTypes, WalkOrderPassesAndProgress) {
 
 INSTANTIATE_TEST_SUITE_P(
     DefaultTree, ShareTypes,
-    ::testing::Values(TypeCase{"Type0ListsButSharesNothing", 0, {"%2FA"}, 3, {}, {}},
-                      TypeCase{"Type1FilesThenFolders",
-                               1,
-                               {"%2FA"},
-                               3,
-                               {"/A/a1.txt", "/A/B", "/A/C"},
-                               {"0", "1", "1"}},
-                      TypeCase{"Type2FilesOnly", 2, {"%2FA"}, 1, {"/A/a1.txt"}, {"0"}},
-                      TypeCase{"Type3FoldersOnly", 3, {"%2FA"}, 2, {"/A/B", "/A/C"}, {"1", "1"}},
-                      TypeCase{"Type4FilesOfEveryLevel",
-                               4,
-                               {"%2FA", "%2FA%2FB", "%2FA%2FC"},
-                               5,
-                               {"/A/a1.txt", "/A/B/b1.jpg", "/A/C/c1.pdf"},
-                               {"0", "0", "0"}},
-                      TypeCase{"Type5FoldersOfEveryLevel",
-                               5,
-                               {"%2FA", "%2FA%2FB", "%2FA%2FC"},
-                               5,
-                               {"/A/B", "/A/C"},
-                               {"1", "1"}}),
+    ::testing::Values(
+        TypeCase{"Type0ListsButSharesNothing", static_cast<ShareType>(0), {"%2FA"}, 3, {}, {}},
+        TypeCase{"Type1FilesThenFolders",
+                 ShareType::FilesAndFolders,
+                 {"%2FA"},
+                 3,
+                 {"/A/a1.txt", "/A/B", "/A/C"},
+                 {"0", "1", "1"}},
+        TypeCase{"Type2FilesOnly", ShareType::Files, {"%2FA"}, 1, {"/A/a1.txt"}, {"0"}},
+        TypeCase{"Type3FoldersOnly", ShareType::Folders, {"%2FA"}, 2, {"/A/B", "/A/C"}, {"1", "1"}},
+        TypeCase{"Type4FilesOfEveryLevel",
+                 ShareType::FilesWithSubfolders,
+                 {"%2FA", "%2FA%2FB", "%2FA%2FC"},
+                 5,
+                 {"/A/a1.txt", "/A/B/b1.jpg", "/A/C/c1.pdf"},
+                 {"0", "0", "0"}},
+        TypeCase{"Type5FoldersOfEveryLevel",
+                 ShareType::FoldersWithSubfolders,
+                 {"%2FA", "%2FA%2FB", "%2FA%2FC"},
+                 5,
+                 {"/A/B", "/A/C"},
+                 {"1", "1"}}),
     CaseName{});
 
 // Every column of a file row and a folder row, the exact share body of a
@@ -824,7 +825,7 @@ constexpr const char* kRenameTree = R"({"entries": [
 
 struct RenameCase {
     const char* name;
-    int mode;
+    RenameMode mode;
     const char* fileName;   // expected new names; a regex for mode 1
     const char* folderName; // (empty: not renamed)
 };
