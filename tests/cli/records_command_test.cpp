@@ -508,14 +508,6 @@ TEST_F(RecordsOfARealShare, CsvExportKeepsChineseQuotesAndCommasOfSharedNames) {
 
 // --- what an export must never overwrite --------------------------------------------
 
-std::vector<std::string> filesIn(const fs::path& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct ProtectedCase {
     const char* name;
     std::string target;     // relative to the data directory's parent, or absolute

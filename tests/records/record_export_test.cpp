@@ -5,7 +5,6 @@
 #include "records/record_export.h"
 #include "temp_dir.h"
 
-#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,6 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using vantorel::test::CaseName;
+using vantorel::test::filesIn;
 using vantorel::test::PrintTo;
 using vantorel::test::readFile;
 using vantorel::test::TempDirTest;
@@ -98,15 +98,6 @@ protected:
             return names[row % 2];
         };
         return t;
-    }
-
-    // Every file in `directory`, so that a temporary one left behind shows.
-    static std::vector<std::string> filesIn(const fs::path& directory) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(directory))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
 
 private:
