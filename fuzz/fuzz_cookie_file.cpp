@@ -1,4 +1,5 @@
-// The login file of the command line: a cookie text or a Netscape export.
+// The login file of the command line: a cookie text, a Netscape or a JSON
+// export.
 
 #include "netdisk/cookie_file.h"
 
@@ -16,7 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string& message = text.error().message;
             if (message != "the cookie file is empty" &&
                 message != "the cookie file holds no name=value item" &&
-                message != std::string("the cookie file holds no unexpired cookie for ") + host)
+                message != std::string("the cookie file holds no unexpired cookie for ") + host &&
+                message != "the cookie file is in no known format (a cookie text name=value; "
+                           "name=value, a Netscape cookies.txt export or a JSON cookie export)" &&
+                message != "the cookie file is a JSON array without cookies (objects with domain, "
+                           "name and value)")
                 std::abort();
         }
         (void)vantorel::cookieDomainMatches(content.substr(0, 32), host);

@@ -3,6 +3,7 @@
 #include "base/codecs.h"
 #include "base/data_dir.h"
 #include "base/http_request.h"
+#include "base/json_document.h"
 #include "base/service_origin.h"
 #include "base/text.h"
 #include "cli/cli_browser.h"
@@ -13,6 +14,7 @@
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
 #include "netdisk/service_headers.h"
+#include "records/record_export.h"
 #include "records/record_store.h"
 #include "settings/settings_form.h"
 #include "share/share_run.h"
@@ -23,6 +25,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <span>
 #include <sstream>
 
@@ -84,7 +87,7 @@ Expected<std::string> readWholeFile(const fs::path& file) {
 }
 
 // The login is the user's; the text itself must never reach a message.
-Expected<std::string> loginCookies(const LoginOptions& login, std::string_view host) {
+Expected<std::string> loginCookieText(const LoginOptions& login, const ServiceOrigin& origin) {
     if (login.cookies)
         return *login.cookies;
     if (login.cookieFile) {
@@ -100,7 +103,9 @@ Expected<std::string> loginCookies(const LoginOptions& login, std::string_view h
         const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-        auto text = cookieTextFromFile(*content, host, now);
+        // A secure cookie is the browser's promise never to send it in clear.
+        auto text =
+            cookieTextFromFile(*content, origin.hostName(), now, origin.scheme() == "https");
         if (!text)
             return Error{login.cookieFile->string() + ": " + text.error().message};
         return text;
@@ -108,6 +113,15 @@ Expected<std::string> loginCookies(const LoginOptions& login, std::string_view h
     if (const char* env = std::getenv("VANTOREL_COOKIES"); env && *env)
         return std::string(env);
     return std::string();
+}
+
+Expected<std::string> loginCookies(const LoginOptions& login, const ServiceOrigin& origin) {
+    auto text = loginCookieText(login, origin);
+    if (text) {
+        if (Status sized = checkCookieTextSize(*text); !sized)
+            return sized.error();
+    }
+    return text;
 }
 
 Status openLedger(RecordStore& ledger, const fs::path& dir) {
@@ -202,6 +216,65 @@ Expected<Table> readRecords(const GlobalOptions& global, const RecordQuery& quer
     return table;
 }
 
+struct SelectionFile {
+    std::string json; // the array as the file holds it
+    int items = 0;
+};
+
+// The items of a --selection file: a JSON array of objects, as the file page
+// lists them. Anything else is refused, for sharing something other than
+// what the user picked (or everything, for an empty file) would be worse
+// than sharing nothing.
+Expected<SelectionFile> readSelectionFile(const fs::path& file) {
+    auto content = readWholeFile(file);
+    if (!content)
+        return content.error();
+    std::string_view text = *content;
+    if (startsWith(text, "\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    while (!text.empty() && std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos)
+        text.remove_suffix(1);
+    JsonDocument items;
+    if (!items.parse(text) || items.typeOf("") != JsonDocument::kTypeArray)
+        return Error{file.string() + ": not a JSON array of items (as the file page lists them)"};
+    const int count = items.count("");
+    for (int i = 0; i < count; ++i) {
+        if (items.typeOf("[" + std::to_string(i) + "]") != JsonDocument::kTypeObject)
+            return Error{file.string() + ": item " + std::to_string(i + 1) +
+                         " is not a JSON object (as the file page lists each item)"};
+    }
+    return SelectionFile{.json = std::string(text), .items = count};
+}
+
+// An explicit selection of nothing: the run that shares nothing, without a
+// request to the service.
+int shareNothing() {
+    ConsoleObserver observer(stdout, stderr, false);
+    observer.setProgressMaximum(0);
+    observer.showMessage(kRunCompletedMessage, MessageIcon::Information, {});
+    observer.runFinished({});
+    return exit_status::completed;
+}
+
+// A record id as `records list` prints it: decimal digits and nothing else.
+// "010" is ten, never eight; "0x10", "+1", "1e1" and blanks are refused, so
+// that a delete never removes a record the user did not name.
+Expected<std::int64_t> decimalRecordId(std::string_view text) {
+    const Error refused{"not a record id: \"" + std::string(text) +
+                        "\" (ids are decimal numbers, as records list prints them)"};
+    if (text.empty() || text.size() > 19)
+        return refused;
+    std::int64_t id = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return refused;
+        if (id > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10)
+            return refused;
+        id = id * 10 + (c - '0');
+    }
+    return id;
+}
+
 // What a share needs before anything is asked of the service: where the
 // files are and how the service is reached. The error's code is the exit
 // status.
@@ -218,34 +291,15 @@ Expected<SessionSettings> sessionSettings(const GlobalOptions& global,
                            .overrides = command.overrides};
 }
 
-// The selection file's items: a JSON array of them, as the file page lists
-// them; a line end after it is no part of it.
-Expected<std::string> readSelectionFile(const fs::path& file) {
-    auto content = readWholeFile(file);
-    if (!content)
-        return content.error();
-    std::string selection = std::move(*content);
-    while (!selection.empty() && (selection.back() == '\n' || selection.back() == '\r'))
-        selection.pop_back();
-    if (!isSelectionArray(selection))
-        return Error{file.string() + ": not a JSON array of items (as the file page lists them)"};
-    return selection;
-}
-
 // The browser side of a command-line share: the login, the folder's
-// address and the selection. The error's code is the exit status.
+// address and the selection ("[]" for the folder). The error's code is the
+// exit status.
 Expected<CommandLineBrowser> commandLineBrowser(const ShareCommand& command,
-                                                const ServiceOrigin& origin) {
-    auto cookies = loginCookies(command.login, origin.hostName());
+                                                const ServiceOrigin& origin,
+                                                std::string selection) {
+    auto cookies = loginCookies(command.login, origin);
     if (!cookies)
         return Error{cookies.error().message, exit_status::usage};
-    std::string selection = "[]";
-    if (command.selectionFile) {
-        auto read = readSelectionFile(*command.selectionFile);
-        if (!read)
-            return Error{read.error().message, exit_status::usage};
-        selection = std::move(*read);
-    }
     const std::string address = homePageUrl(origin) + "#/all?vmode=list&path=" +
                                 percentEncodePath(command.path.value_or("/"));
     return CommandLineBrowser(std::move(*cookies), address, std::move(selection));
@@ -283,7 +337,18 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
         report(settings.error().message);
         return settings.error().code;
     }
-    auto browser = commandLineBrowser(command, settings->connection.origin);
+    std::string selection = "[]";
+    if (command.selectionFile) {
+        auto read = readSelectionFile(*command.selectionFile);
+        if (!read) {
+            report(read.error().message);
+            return exit_status::usage;
+        }
+        if (read->items == 0)
+            return shareNothing();
+        selection = std::move(read->json);
+    }
+    auto browser = commandLineBrowser(command, settings->connection.origin, std::move(selection));
     if (!browser) {
         report(browser.error().message);
         return browser.error().code;
@@ -322,7 +387,7 @@ int runWhoami(const GlobalOptions& global, const LoginOptions& login) {
         report(connection.error().message);
         return exit_status::usage;
     }
-    auto cookies = loginCookies(login, connection->origin.hostName());
+    auto cookies = loginCookies(login, connection->origin);
     if (!cookies) {
         report(cookies.error().message);
         return exit_status::usage;
@@ -349,7 +414,9 @@ int runRecordsList(const GlobalOptions& global, const RecordQuery& query,
     const TableFormat f = format == "csv"    ? TableFormat::Csv
                           : format == "json" ? TableFormat::Json
                                              : TableFormat::Tsv;
-    writeTable(std::cout, *table, f);
+    // Names come from the service: on a terminal, none may send it escape
+    // sequences.
+    writeTable(std::cout, *table, f, isatty(STDOUT_FILENO) != 0);
     std::cout.flush();
     return std::cout ? exit_status::completed : exit_status::failure;
 }
@@ -368,43 +435,56 @@ int runRecordsExport(const GlobalOptions& global, const RecordQuery& query, cons
         }
         picked.push_back(at);
     }
+    if (picked.empty())
+        for (std::size_t at = 0; at < listedColumns.size(); ++at)
+            picked.push_back(at);
     const bool text = format == "txt" || (format.empty() && file.extension() == ".txt");
+
+    // The ledger and set.ini are what the user keeps; an export must never
+    // land on them, whatever the file is called on the command line.
+    auto dir = dataDirectory(global);
+    if (!dir) {
+        report(dir.error().message);
+        return exit_status::ledger;
+    }
+    const auto kept = exportProtectedFiles(*dir / kLedgerFileName, settingsFilePath(*dir));
+    if (auto allowed = checkExportTarget(file, kept); !allowed) {
+        report(allowed.error().message);
+        return exit_status::usage;
+    }
 
     auto table = readRecords(global, query);
     if (!table)
         return table.error().code;
-    if (!picked.empty()) {
-        Table narrowed;
-        for (std::size_t c : picked)
-            narrowed.columns.push_back(table->columns[c]);
-        for (const auto& row : table->rows) {
-            std::vector<std::string> cells;
-            for (std::size_t c : picked)
-                cells.push_back(row[c]);
-            narrowed.rows.push_back(std::move(cells));
-        }
-        *table = std::move(narrowed);
+    ExportTable exported{.rowCount = table->rows.size(),
+                         .cell = [&](std::size_t row, std::size_t column) -> std::string_view {
+                             return table->rows[row][picked[column]];
+                         },
+                         .header = !text};
+    for (std::size_t c : picked)
+        exported.headers.push_back(table->columns[c]);
+    auto written =
+        writeExportFile(file, exported, text ? ExportFormat::Tsv : ExportFormat::Csv, kept);
+    if (!written) {
+        report(written.error().message);
+        return written.error().code == static_cast<int>(ExportFailure::ProtectedFile)
+                   ? exit_status::usage
+                   : exit_status::failure;
     }
-
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        report("cannot write " + file.string());
-        return exit_status::failure;
-    }
-    if (text)
-        writeTsv(out, *table, false);
-    else
-        writeCsv(out, *table, true);
-    out.close();
-    if (!out) {
-        report("cannot write " + file.string());
-        return exit_status::failure;
-    }
-    std::fprintf(stderr, "%zu records written to %s\n", table->rows.size(), file.string().c_str());
+    std::fprintf(stderr, "%zu records written to %s\n", *written, file.string().c_str());
     return exit_status::completed;
 }
 
-int runRecordsDelete(const GlobalOptions& global, const std::vector<std::int64_t>& ids) {
+int runRecordsDelete(const GlobalOptions& global, const std::vector<std::string>& idTexts) {
+    std::vector<std::int64_t> ids;
+    for (const std::string& text : idTexts) {
+        auto id = decimalRecordId(text);
+        if (!id) {
+            report(id.error().message);
+            return exit_status::usage;
+        }
+        ids.push_back(*id);
+    }
     RecordStore ledger;
     if (auto failed = openForRecords(global, ledger))
         return *failed;

@@ -59,7 +59,8 @@ int runRecordsList(const GlobalOptions& global, const RecordQuery& query,
 int runRecordsExport(const GlobalOptions& global, const RecordQuery& query,
                      const std::filesystem::path& file, const std::string& format,
                      const std::string& columns);
-int runRecordsDelete(const GlobalOptions& global, const std::vector<std::int64_t>& ids);
+// `ids` as typed: decimal record ids, anything else refused (exit 2).
+int runRecordsDelete(const GlobalOptions& global, const std::vector<std::string>& ids);
 int runRecordsClear(const GlobalOptions& global, const std::optional<std::string>& confirm);
 int runSettingsShow(const GlobalOptions& global);
 int runSettingsSet(const GlobalOptions& global, const std::string& key, const std::string& value);

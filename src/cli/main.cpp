@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
         status = runRecordsExport(global, exportQuery, exportFile, exportFormat, exportColumns);
     });
 
-    std::vector<std::int64_t> deleteIds;
+    // Read as text: CLI11 would take "010" as octal and "0x10" as hexadecimal.
+    std::vector<std::string> deleteIds;
     auto* deleteCmd = records->add_subcommand("delete", "Delete records by id");
     deleteCmd->add_option("ID", deleteIds, "Record ids")->required();
     deleteCmd->callback([&] { status = runRecordsDelete(global, deleteIds); });

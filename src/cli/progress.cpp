@@ -37,6 +37,9 @@ void ConsoleObserver::entryFinished(const EntryOutcome& outcome) {
         break;
     case EntryVerdict::Failed:
         std::fprintf(out_, "failed\t%s\t%s\n", outcome.path.c_str(), outcome.errnoText.c_str());
+        // Without an errno the service was never asked: say why.
+        if (outcome.errnoText.empty() && !outcome.reason.empty())
+            std::fprintf(err_, "%s: %s\n", outcome.path.c_str(), outcome.reason.c_str());
         break;
     case EntryVerdict::Skipped:
         std::fprintf(out_, "skipped\t%s\n", outcome.path.c_str());

@@ -2,6 +2,7 @@
 
 #include "base/gbk.h"
 #include "base/text.h"
+#include "records/record_export.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,25 +10,15 @@
 namespace vantorel::cli {
 namespace {
 
-std::string oneLine(std::string_view value) {
-    std::string out(value);
-    std::replace_if(
-        out.begin(), out.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
-    return out;
-}
-
-std::string csvField(std::string_view value) {
-    if (value.find_first_of(",\"\r\n") == std::string_view::npos)
-        return std::string(value);
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"')
-            out += "\"\"";
-        else
-            out.push_back(c);
-    }
-    out += "\"";
-    return out;
+// The length of the UTF-8 sequence `text` starts with; 0 when it starts
+// with a byte that begins none.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    return length != 0 && length <= text.size() && isValidUtf8(text.substr(0, length)) ? length : 0;
 }
 
 bool looksNumeric(std::string_view value) {
@@ -48,35 +39,81 @@ std::string jsonQuoted(std::string_view raw) {
     return "\"" + jsonStringContent(sanitiseUtf8(raw)) + "\"";
 }
 
-void writeTsv(std::ostream& out, const Table& table, bool header) {
-    auto line = [&out](const std::vector<std::string>& values) {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (i)
-                out << '\t';
-            out << oneLine(values[i]);
+void writeTsv(std::ostream& out, const Table& table, bool header, bool terminal) {
+    std::string line;
+    std::vector<std::string> shown;
+    std::vector<std::string_view> cells;
+    auto write = [&](const std::vector<std::string>& values) {
+        cells.assign(values.begin(), values.end());
+        if (terminal) {
+            shown.clear();
+            for (const std::string& value : values)
+                shown.push_back(terminalSafe(value));
+            cells.assign(shown.begin(), shown.end());
         }
-        out << '\n';
+        line.clear();
+        appendExportLine(line, cells, ExportFormat::Tsv);
+        out << line;
     };
     if (header)
-        line(table.columns);
+        write(table.columns);
     for (const auto& row : table.rows)
-        line(row);
+        write(row);
 }
 
 void writeCsv(std::ostream& out, const Table& table, bool byteOrderMark) {
     if (byteOrderMark)
         out << "\xEF\xBB\xBF";
-    auto line = [&out](const std::vector<std::string>& values) {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (i)
-                out << ',';
-            out << csvField(values[i]);
-        }
-        out << "\r\n";
+    std::string line;
+    std::vector<std::string_view> cells;
+    auto write = [&](const std::vector<std::string>& values) {
+        cells.assign(values.begin(), values.end());
+        line.clear();
+        appendExportLine(line, cells, ExportFormat::Csv);
+        out << line;
     };
-    line(table.columns);
+    write(table.columns);
     for (const auto& row : table.rows)
-        line(row);
+        write(row);
+}
+
+std::string terminalSafe(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    const auto escape = [&out](const char* format, unsigned code) {
+        char text[8];
+        std::snprintf(text, sizeof text, format, code);
+        out += text;
+    };
+    for (std::size_t i = 0; i < value.size();) {
+        const auto byte = static_cast<unsigned char>(value[i]);
+        if (byte < 0x80) {
+            if (byte == '\n')
+                out += "\\n";
+            else if (byte == '\r')
+                out += "\\r";
+            else if ((byte < 0x20 && byte != '\t') || byte == 0x7F)
+                escape("\\x%02x", byte);
+            else
+                out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8SequenceLength(value.substr(i));
+        if (length == 0) {
+            escape("\\x%02x", byte);
+            ++i;
+            continue;
+        }
+        // U+0080..U+009F, the C1 controls: C2 80..C2 9F.
+        const auto second = static_cast<unsigned char>(value[i + 1]);
+        if (byte == 0xC2 && second < 0xA0)
+            escape("\\u%04x", second);
+        else
+            out.append(value.substr(i, length));
+        i += length;
+    }
+    return out;
 }
 
 void writeJson(std::ostream& out, const Table& table) {
@@ -102,10 +139,10 @@ void writeJson(std::ostream& out, const Table& table) {
     out << (table.rows.empty() ? "]\n" : "\n]\n");
 }
 
-void writeTable(std::ostream& out, const Table& table, TableFormat format) {
+void writeTable(std::ostream& out, const Table& table, TableFormat format, bool terminal) {
     switch (format) {
     case TableFormat::Tsv:
-        writeTsv(out, table);
+        writeTsv(out, table, true, terminal);
         break;
     case TableFormat::Csv:
         writeCsv(out, table);

@@ -40,6 +40,9 @@ inline constexpr const char* kSchemaCheck = "SELECT coalesce(sum(name = 'linkled
 // Lookups are stepped once: the first row found answers the question.
 inline constexpr const char* kFindByMd5 = "SELECT * FROM linkledger_table where MD5=? ;";
 inline constexpr const char* kFindByFid = "SELECT * FROM linkledger_table where fid=?;";
+// A link made for the fid: failure rows do not count.
+inline constexpr const char* kFindSharedByFid =
+    "SELECT 1 FROM linkledger_table WHERE fid=? AND sharelink<>'分享失败';";
 
 inline constexpr const char* kInsert =
     "INSERT INTO linkledger_table VALUES (null,?,?,?,?,?,?,?,?,?,?,?,?,?);";

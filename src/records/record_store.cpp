@@ -247,9 +247,11 @@ Status RecordStore::openLocked(const fs::path& path) {
         writeAheadLog_ = true;
     }
 
-    const std::pair<const char*, sqlite3_stmt**> kept[] = {{ledger_sql::kFindByMd5, &findByMd5_},
-                                                           {ledger_sql::kFindByFid, &findByFid_},
-                                                           {ledger_sql::kInsert, &insert_}};
+    const std::pair<const char*, sqlite3_stmt**> kept[] = {
+        {ledger_sql::kFindByMd5, &findByMd5_},
+        {ledger_sql::kFindByFid, &findByFid_},
+        {ledger_sql::kFindSharedByFid, &findSharedByFid_},
+        {ledger_sql::kInsert, &insert_}};
     for (const auto& [sql, statement] : kept) {
         if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr) !=
             SQLITE_OK)
@@ -259,7 +261,7 @@ Status RecordStore::openLocked(const fs::path& path) {
 }
 
 Status RecordStore::closeLocked() {
-    for (sqlite3_stmt** statement : {&findByMd5_, &findByFid_, &insert_}) {
+    for (sqlite3_stmt** statement : {&findByMd5_, &findByFid_, &findSharedByFid_, &insert_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -325,6 +327,11 @@ Expected<bool> RecordStore::findByMd5(std::string_view md5) {
 Expected<bool> RecordStore::findByFid(std::string_view fid) {
     std::lock_guard lock(mutex_);
     return findLocked(findByFid_, fid, "fid");
+}
+
+Expected<bool> RecordStore::findSharedByFid(std::string_view fid) {
+    std::lock_guard lock(mutex_);
+    return findLocked(findSharedByFid_, fid, "fid");
 }
 
 Status RecordStore::insertRecord(const ShareRecord& record) {

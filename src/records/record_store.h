@@ -69,6 +69,10 @@ public:
     // take it as "not recorded".
     Expected<bool> findByMd5(std::string_view md5);
     Expected<bool> findByFid(std::string_view fid);
+    // Whether a row with this fid holds a link (failure rows do not count):
+    // the lookup of a file that has no MD5, which is tried again after a
+    // failure like every other file.
+    Expected<bool> findSharedByFid(std::string_view fid);
 
     // Appends one row; record.id is ignored and the database gives the next
     // one. The error says why the row was not written.
@@ -112,6 +116,7 @@ private:
     // after it are the hot path of a run over a large folder.
     sqlite3_stmt* findByMd5_ = nullptr;
     sqlite3_stmt* findByFid_ = nullptr;
+    sqlite3_stmt* findSharedByFid_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     // Whether the connection runs in write-ahead-log mode; the file is
     // turned back to the rollback journal when it closes.

@@ -29,6 +29,13 @@ enum class Pass { File, Folder, Selection };
 // What the caller of one entry does next.
 enum class Flow { Next, End };
 
+// Whether an fs_id is what the service gives: an unsigned decimal integer of
+// at most 20 digits.
+bool isDecimalFsId(std::string_view fsId) {
+    return !fsId.empty() && fsId.size() <= 20 &&
+           fsId.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // The day a share time names ("2021-05-27"), in the service's clock.
 std::string dayOf(std::int64_t unixSeconds) {
     return unixTimeToText(std::to_string(unixSeconds), ClockMode::TwentyFourHour).substr(0, 10);
@@ -116,8 +123,17 @@ private:
         if (stopped())
             return Flow::End;
 
-        const Expected<bool> recorded =
-            pass == Pass::File ? ledger_.findByMd5(entry.md5) : ledger_.findByFid(entry.fs_id);
+        // The fs_id goes into the share request as it stands: "a,b,c" would
+        // share three items under one link and record a fid that names none.
+        if (!isDecimalFsId(entry.fs_id)) {
+            ++summary_.failed;
+            observer_.entryFinished({.verdict = EntryVerdict::Failed,
+                                     .path = entry.path,
+                                     .reason = std::string(kInvalidFsIdReason)});
+            return Flow::Next;
+        }
+
+        const Expected<bool> recorded = lookUp(entry, pass);
         if (!recorded) {
             // Not knowing whether an item was shared must not share it twice.
             return ledgerFailed(std::string(kRecordReadFailedMessage) + recorded.error().message);
@@ -157,6 +173,18 @@ private:
         // next run tries it again.
         pending(entry, reply.reason, errnoText);
         return stopped() ? Flow::End : Flow::Next;
+    }
+
+    // Files by MD5, folders and selected items by fid. A file without an
+    // MD5 goes by its fid too: the empty MD5 is every folder's, so it would
+    // count as recorded as soon as one folder was. Only a link counts for
+    // it, so that a failed file is tried again as every other file is.
+    Expected<bool> lookUp(const ListEntry& entry, Pass pass) {
+        if (pass != Pass::File)
+            return ledger_.findByFid(entry.fs_id);
+        if (entry.md5.empty())
+            return ledger_.findSharedByFid(entry.fs_id);
+        return ledger_.findByMd5(entry.md5);
     }
 
     void pending(const ListEntry& entry, const std::string& reason, const std::string& errnoText) {

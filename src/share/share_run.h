@@ -35,6 +35,9 @@ inline constexpr std::string_view kRecordReadFailedMessage = "分享记录读取
 inline constexpr std::string_view kSelectionUnreadableMessage =
     "无法读取页面中选中的项目,请打开文件列表页面后重试";
 
+// Why an item whose fs_id is not a decimal integer was not shared.
+inline constexpr std::string_view kInvalidFsIdReason = "项目的 fs_id 不是十进制整数,未分享";
+
 enum class MessageIcon { None, Information, Error };
 
 // Where a run is, for the front end to set its controls by.
@@ -49,7 +52,8 @@ enum class RunPhase {
 
 enum class EntryVerdict {
     Shared,  // a link was made and recorded
-    Failed,  // the service refused the item; a failure row was written
+    Failed,  // the service refused the item (a failure row was written), or the item
+             // could not be asked for at all (no request, no row)
     Skipped, // the ledger already held the entry
     Pending, // no verdict (or the run was refused): no row, the next run tries it
 };

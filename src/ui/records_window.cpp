@@ -1,7 +1,9 @@
 #include "ui/records_window.h"
 
 #include "base/text.h"
+#include "records/record_export.h"
 #include "records/record_store.h"
+#include "settings/settings_form.h"
 #include "ui/ui_wait.h"
 #include "ui/window_util.h"
 
@@ -25,7 +27,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <array>
@@ -120,72 +121,21 @@ ExportTarget askForExportFile(QWidget* parent) {
     return {dialog.selectedFiles().first(), dialog.selectedNameFilter()};
 }
 
-QString oneLine(QString value) {
-    for (QChar& c : value) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            c = QLatin1Char(' ');
-        }
-    }
-    return value;
-}
-
-QString csvField(const QString& value) {
-    static const QString special = QStringLiteral(",\"\r\n");
-    bool quote = false;
-    for (const QChar c : value) {
-        quote = quote || special.contains(c);
-    }
-    if (!quote) {
-        return value;
-    }
-    QString escaped = value;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
 } // namespace
 
 Expected<std::size_t> writeRecordsFile(const RecordsModel& model, const QList<int>& columns,
-                                       const QString& path, bool csv) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return Error{file.errorString().toStdString()};
+                                       const QString& path, bool csv,
+                                       std::span<const std::filesystem::path> protectedFiles) {
+    const QStringList titles = RecordsModel::headers();
+    ExportTable table{.rowCount = static_cast<std::size_t>(model.rowCount()),
+                      .cell = [&](std::size_t row, std::size_t column) {
+                          return model.rows().field(row, columns[static_cast<qsizetype>(column)]);
+                      }};
+    for (const int column : columns) {
+        table.headers.push_back(titles.value(column).toStdString());
     }
-    const QString separator = csv ? QStringLiteral(",") : QStringLiteral("\t");
-    const QString lineEnd = csv ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    const QStringList headers = RecordsModel::headers();
-    const auto line = [&](const auto& valueOf) {
-        QString text;
-        for (qsizetype i = 0; i < columns.size(); ++i) {
-            if (i != 0) {
-                text += separator;
-            }
-            const QString value = valueOf(columns[i]);
-            text += csv ? csvField(value) : oneLine(value);
-        }
-        text += lineEnd;
-        return text.toUtf8();
-    };
-
-    QByteArray bytes;
-    if (csv) {
-        bytes = QByteArrayLiteral("\xEF\xBB\xBF"); // spreadsheets then read UTF-8
-    }
-    bytes += line([&](int column) { return headers.value(column); });
-    const int rows = model.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        bytes += line([&](int column) { return model.fieldText(row, column); });
-        if (bytes.size() > (1 << 20)) {
-            if (file.write(bytes) != bytes.size()) {
-                return Error{file.errorString().toStdString()};
-            }
-            bytes.clear();
-        }
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        return Error{file.errorString().toStdString()};
-    }
-    return static_cast<std::size_t>(rows);
+    return writeExportFile(std::filesystem::path(path.toStdString()), table,
+                           csv ? ExportFormat::Csv : ExportFormat::Tsv, protectedFiles);
 }
 
 RecordsWindow::RecordsWindow(RecordStore& store, QWidget* parent)
@@ -419,6 +369,11 @@ bool RecordsWindow::rangeInverted() const {
            rangeTo_->date() < rangeFrom_->date();
 }
 
+QString RecordsWindow::protectedFileMessage(const QString& path) {
+    return QStringLiteral("导出失败：%1 是分享记录库或设置文件,导出会覆盖它。请另选一个文件。")
+        .arg(QDir::toNativeSeparators(path));
+}
+
 QString RecordsWindow::invertedRangeMessage() {
     return QStringLiteral("结束日期不能早于开始日期,请重新选择分享时间的范围。");
 }
@@ -563,10 +518,20 @@ void RecordsWindow::exportRows() {
         }
     }
 
-    const Expected<std::size_t> written = writeRecordsFile(*model_, columns, target.path, csv);
+    // The ledger and set.ini of the data directory are never overwritten,
+    // whatever the dialog was given.
+    const std::filesystem::path ledger = store_.path();
+    const auto kept = exportProtectedFiles(
+        ledger, ledger.empty() ? std::filesystem::path() : settingsFilePath(ledger.parent_path()));
+    const Expected<std::size_t> written =
+        writeRecordsFile(*model_, columns, target.path, csv, kept);
     if (!written) {
-        report(QStringLiteral("导出失败：") + QString::fromStdString(written.error().message),
-               true);
+        if (written.error().code == static_cast<int>(ExportFailure::ProtectedFile)) {
+            report(protectedFileMessage(target.path), true);
+        } else {
+            report(QStringLiteral("导出失败：") + QString::fromStdString(written.error().message),
+                   true);
+        }
         return;
     }
     report(QStringLiteral("已导出 %1 条记录到 %2")

@@ -2,17 +2,20 @@
 
 // The records window "管理分享链接": lists the ledger (all of it, or the rows
 // matching the query conditions), deletes all, the ticked or one record,
-// exports the listed rows and copies links. It is not modal. It works on the program's
-// RecordStore, which a share run may be writing to at the same time; every
-// call goes through the store's lock.
+// exports the listed rows (never onto the ledger or set.ini beside it) and
+// copies links. It is not modal. It works on the program's RecordStore,
+// which a share run may be writing to at the same time; every call goes
+// through the store's lock.
 
 #include "records/record_filter.h"
 #include "ui/records_model.h"
 
 #include <QDialog>
 #include <QString>
+#include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 
 class QCheckBox;
 class QComboBox;
@@ -73,6 +76,8 @@ public:
     static QString deleteAllPrompt();
     // The question of 删除选择 for `count` ticked rows.
     static QString deleteSelectedQuestion(std::size_t count);
+    // What 导出 says when the chosen file is the ledger or set.ini.
+    static QString protectedFileMessage(const QString& path);
     // What 查询 says to a date range whose end lies before its start.
     static QString invertedRangeMessage();
 
@@ -144,10 +149,13 @@ private:
     QLabel* status_ = nullptr;
 };
 
-// Writes the given columns of every row of `model` to `path`: tab-separated
-// text, or CSV (RFC 4180, with a UTF-8 byte-order mark) when `csv`; a header
-// line of the column titles first. Returns the number of rows written.
+// Writes the given columns of every row of `model` to `path` with the
+// records exporter: tab-separated text, or CSV (RFC 4180, a UTF-8
+// byte-order mark, formulas kept from running) when `csv`; a header line of
+// the column titles first. A target among `protectedFiles` is refused
+// (ExportFailure::ProtectedFile). Returns the number of rows written.
 Expected<std::size_t> writeRecordsFile(const RecordsModel& model, const QList<int>& columns,
-                                       const QString& path, bool csv);
+                                       const QString& path, bool csv,
+                                       std::span<const std::filesystem::path> protectedFiles);
 
 } // namespace vantorel::gui

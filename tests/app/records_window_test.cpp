@@ -2,6 +2,7 @@
 #include "app/secondary_windows.h"
 #include "arrangement.h"
 #include "dialog_answers.h"
+#include "ledger_file.h"
 #include "named_case.h"
 #include "records/record_store.h"
 #include "settings/settings_window.h"
@@ -538,6 +539,84 @@ TEST_F(RecordsWindowExport, NoColumnCheckedWritesThemAll) {
     EXPECT_EQ(QString::fromUtf8(lines[1]),
               QStringLiteral("1,/docs/alpha.txt,alpha.txt,,https://pan.example/s/1aaa,ab12,"
                              "2024-03-01 10:00:00,1.5M,md5-alpha.txt,alice\r"));
+}
+
+// The ledger's own files and set.ini are never an export's target: the
+// window says so, and the files stay as they were.
+struct ProtectedTargetCase {
+    const char* name;
+    const char* file;     // in the data directory
+    const char* filter;   // chosen in the dialog
+    bool symlink = false; // the chosen name is a link to `file`
+};
+
+class RecordsWindowProtected : public RecordsWindowExport,
+                               public ::testing::WithParamInterface<ProtectedTargetCase> {};
+
+TEST_P(RecordsWindowProtected, RefusesTheLedgerAndSettingsFiles) {
+    const ProtectedTargetCase& c = GetParam();
+    insert();
+    window().query();
+    QFile settings(dir_ + QStringLiteral("/set.ini"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[set]\ntime=5\n");
+    settings.close();
+    QString chosen = dir_ + QLatin1Char('/') + QString::fromUtf8(c.file);
+    if (c.symlink) {
+        const QString link = dir_ + QStringLiteral("/records.csv");
+        ASSERT_TRUE(QFile::link(chosen, link));
+        chosen = link;
+    }
+    window().setSaveFileChooser([chosen, c](QWidget*) {
+        return ExportTarget{chosen, QString::fromUtf8(c.filter)};
+    });
+    DialogAnswers answers({DialogAnswers::press(QMessageBox::Ok)});
+    QTest::mouseClick(window().exportButton(), Qt::LeftButton);
+
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0].text, RecordsWindow::protectedFileMessage(chosen));
+    EXPECT_EQ(answers.seen()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(
+        vantorel::test::integrityCheck((dir_ + QStringLiteral("/linkledger.db")).toStdString()),
+        "ok");
+    window().query();
+    EXPECT_EQ(listedIds(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), QByteArray("[set]\ntime=5\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RecordsWindowExport, RecordsWindowProtected,
+    ::testing::Values(
+        ProtectedTargetCase{"ledger", "linkledger.db", "CSV 文件(*.csv)"},
+        ProtectedTargetCase{"write_ahead_log", "linkledger.db-wal", "文本文件(*.txt)"},
+        ProtectedTargetCase{"shared_memory", "linkledger.db-shm", "CSV 文件(*.csv)"},
+        ProtectedTargetCase{"settings", "set.ini", "文本文件(*.txt)"},
+        ProtectedTargetCase{"link_to_the_ledger", "linkledger.db", "CSV 文件(*.csv)", true}),
+    vantorel::test::CaseName());
+
+// Names a spreadsheet would run as formulas are led by "'" in CSV; the text
+// file keeps them exact.
+TEST_F(RecordsWindowExport, CsvKeepsFormulasFromRunningAndTextKeepsThemExact) {
+    ASSERT_TRUE(store_.insertRecord(record("0", "=HYPERLINK(\"http://x.example\",\"点我\")", "",
+                                           "https://pan.example/s/1f", "ab12",
+                                           "2024-03-01 10:00:00", "@SUM(1)")));
+    ASSERT_TRUE(store_.insertRecord(record("0", "+cmd", "-2+3", "https://pan.example/s/1g", "cd34",
+                                           "2024-03-01 10:00:00", "alice")));
+    window().query();
+    tick({QStringLiteral("原名称"), QStringLiteral("新名称"), QStringLiteral("用户名")});
+    const QByteArray csv =
+        exportTo(QStringLiteral("formulas.csv"), QStringLiteral("CSV 文件(*.csv)"));
+    EXPECT_EQ(QString::fromUtf8(csv.mid(3)),
+              QStringLiteral("原名称,新名称,用户\r\n"
+                             "\"'=HYPERLINK(\"\"http://x.example\"\",\"\"点我\"\")\",,'@SUM(1)\r\n"
+                             "'+cmd,'-2+3,alice\r\n"));
+    const QByteArray text =
+        exportTo(QStringLiteral("formulas.txt"), QStringLiteral("文本文件(*.txt)"));
+    EXPECT_EQ(QString::fromUtf8(text),
+              QStringLiteral("原名称\t新名称\t用户\n"
+                             "=HYPERLINK(\"http://x.example\",\"点我\")\t\t@SUM(1)\n"
+                             "+cmd\t-2+3\talice\n"));
 }
 
 TEST_F(RecordsWindowExport, CancelledDialogWritesNothing) {

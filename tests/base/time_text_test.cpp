@@ -171,8 +171,7 @@ TEST(LocaleClock, FallsBackToTwentyFourHoursWhereTheLocaleDoesNotSay) {
     for (const char* locale : {"C", "POSIX", "xx_NOWHERE.UTF-8"}) {
         ScopedEnv lc("LC_ALL", locale);
         EXPECT_FALSE(localeUses12HourClock()) << locale;
-        EXPECT_EQ(unixTimeToText("1622099878", ClockMode::Locale), "2021-05-27 15:17:58")
-            << locale;
+        EXPECT_EQ(unixTimeToText("1622099878", ClockMode::Locale), "2021-05-27 15:17:58") << locale;
         EXPECT_EQ(unixTimeToText("1622099878", static_cast<ClockMode>(7)), "2021-05-27 15:17:58")
             << locale;
     }

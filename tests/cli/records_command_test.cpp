@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <rapidjson/document.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace vantorel;
@@ -502,5 +505,255 @@ TEST_F(RecordsOfARealShare, CsvExportKeepsChineseQuotesAndCommasOfSharedNames) {
         expected.push_back({"/导出/" + name, name});
     EXPECT_EQ(*table, expected);
 }
+
+// --- what an export must never overwrite --------------------------------------------
+
+struct ProtectedCase {
+    const char* name;
+    std::string target;     // relative to the data directory's parent, or absolute
+    std::string linkTo;     // make `target` a symbolic link to this file of the data directory
+    bool inDataDir = false; // run in the data directory, so that the target is relative to it
+};
+
+class ExportOntoDataFile : public RecordsCommand,
+                           public ::testing::WithParamInterface<ProtectedCase> {};
+
+TEST_P(ExportOntoDataFile, IsRefusedAndLeavesTheLedgerAndSettingsAlone) {
+    const ProtectedCase& c = GetParam();
+    const fs::path parent = dataDir().parent_path();
+    writeFile((dataDir() / "set.ini").string(), "[set]\ntime=5\n");
+    if (!c.linkTo.empty())
+        fs::create_symlink(dataDir() / c.linkTo, parent / c.target);
+    const auto before = filesIn(dataDir());
+    ProcessOptions options;
+    if (c.inDataDir)
+        options.workDir = dataDir().string();
+    const std::string target = c.inDataDir ? c.target : (parent / c.target).string();
+
+    const ProcessResult r = cli({"records", "export", target}, options);
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_NE(r.err.find("refusing to write " + target), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(filesIn(dataDir()), before);
+    EXPECT_EQ(integrityCheck(ledgerFile()), "ok");
+    EXPECT_EQ(idsInLedger(dataDir()), (Ids{1, 2, 3, 4}));
+    EXPECT_EQ(readFile((dataDir() / "set.ini").string()), "[set]\ntime=5\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RecordsCommand, ExportOntoDataFile,
+    ::testing::Values(ProtectedCase{"ledger", "data/linkledger.db"},
+                      ProtectedCase{"ledger_spelt_otherwise", "data/../data/./linkledger.db"},
+                      ProtectedCase{"ledger_relative", "linkledger.db", "", true},
+                      ProtectedCase{"write_ahead_log", "data/linkledger.db-wal"},
+                      ProtectedCase{"shared_memory", "data/linkledger.db-shm"},
+                      ProtectedCase{"settings", "data/set.ini"},
+                      ProtectedCase{"settings_as_text", "set.ini", "", true},
+                      ProtectedCase{"link_to_the_ledger", "records.csv", "linkledger.db"}),
+    CaseName());
+
+TEST_F(RecordsCommand, ExportReplacesAnEarlierExportWhole) {
+    const std::string file = tempFile("records.csv");
+    writeFile(file, "an earlier export\n");
+    const ProcessResult r = cli({"records", "export", file});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const std::string text = readFile(file);
+    const auto table = parseCsv(std::string_view(text).substr(3));
+    ASSERT_TRUE(table);
+    EXPECT_EQ(*table, tableOf(sampleRows()));
+    // Nothing left beside it: no temporary file.
+    EXPECT_EQ(filesIn(fs::path(file).parent_path()), (Strings{"data", "records.csv"}));
+}
+
+// A disk that fills up during the export, made here by a file-size limit on
+// the program (its writes then fail as on a full disk): the old export stays
+// as it was, and no half-written file is left.
+TEST_F(RecordsCommand, ExportOnAFullDiskLeavesTheOldFile) {
+    {
+        LedgerDb raw(ledgerFile(), LedgerDb::Open::ExistingOnly);
+        ASSERT_TRUE(raw.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                             "WHERE i < 4000) INSERT INTO linkledger_table SELECT null, 0, "
+                             "'/big/' || printf('%0200d', i), 'f' || i, '', 'http://x/s/1' || i, "
+                             "'ab12', '2021-05-01 10:00:00', '1K', '', '', 'x' || i, 'u', "
+                             "'other' FROM n;"));
+    }
+    const std::string file = tempFile("records.csv");
+    writeFile(file, "the export of yesterday\n");
+    ProcessOptions options;
+    options.fileSizeLimit = 256 * 1024;
+    const ProcessResult r = cli({"records", "export", file}, options);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_NE(r.err.find("cannot write " + file + ": File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(file), "the export of yesterday\n");
+    EXPECT_EQ(filesIn(fs::path(file).parent_path()), (Strings{"data", "records.csv"}));
+    EXPECT_EQ(integrityCheck(ledgerFile()), "ok");
+}
+
+TEST_F(RecordsCommand, ExportToADeviceWritesToItAndLeavesItADevice) {
+    const ProcessResult r = cli({"records", "export", "/dev/null"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// --- cells that spreadsheets would run ----------------------------------------------
+
+class RecordsWithFormulas : public CliTest {
+protected:
+    static constexpr const char* kNames[] = {"=HYPERLINK(\"http://x.example\",\"点我\")", "+cmd",
+                                             "@SUM(1)", "-2+3", "\tindent"};
+    void SetUp() override {
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            insertRow(ShareRecord{.isdir = "0",
+                                  .path = std::string("/f/") + kNames[i],
+                                  .beforename = kNames[i],
+                                  .sharelink = "http://127.0.0.1/s/1" + std::to_string(i),
+                                  .fid = std::to_string(100 + i)});
+    }
+    // The beforename column of every record of a CSV text.
+    static Strings csvNames(std::string_view text) {
+        const auto table = parseCsv(text);
+        EXPECT_TRUE(table);
+        Strings names;
+        if (table)
+            for (std::size_t i = 1; i < table->size(); ++i)
+                names.push_back((*table)[i][3]);
+        return names;
+    }
+};
+
+TEST_F(RecordsWithFormulas, CsvLeadsThemWithAQuoteAndTsvAndJsonKeepThemExact) {
+    Strings guarded;
+    for (const char* name : kNames)
+        guarded.push_back(std::string("'") + name);
+
+    const std::string file = tempFile("records.csv");
+    ASSERT_EQ(cli({"records", "export", file}).exitCode, 0);
+    EXPECT_EQ(csvNames(std::string_view(readFile(file)).substr(3)), guarded);
+
+    const ProcessResult list = cli({"records", "list", "--format", "csv"});
+    ASSERT_EQ(list.exitCode, 0) << describe(list);
+    EXPECT_EQ(csvNames(list.out), guarded);
+
+    const ProcessResult json = cli({"records", "list", "--format", "json"});
+    rapidjson::Document doc;
+    doc.Parse(json.out.c_str());
+    ASSERT_TRUE(!doc.HasParseError() && doc.IsArray()) << json.out;
+    for (rapidjson::SizeType i = 0; i < doc.Size(); ++i)
+        EXPECT_STREQ(doc[i]["beforename"].GetString(), kNames[i]);
+
+    const std::string text = tempFile("records.txt");
+    ASSERT_EQ(cli({"records", "export", text, "--columns", "beforename"}).exitCode, 0);
+    EXPECT_EQ(readFile(text),
+              "=HYPERLINK(\"http://x.example\",\"点我\")\n+cmd\n@SUM(1)\n-2+3\n indent\n");
+}
+
+// Runs vantorel-cli with a terminal as its standard output (and error), as
+// someone typing the command sees it; the terminal's text comes back.
+std::string onTerminal(const std::vector<std::string>& args) {
+    std::vector<std::string> texts = {cliBinary()};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& t : texts)
+        argv.push_back(t.data());
+    argv.push_back(nullptr);
+    termios raw{};
+    ::cfmakeraw(&raw); // no CR added to line ends
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        ADD_FAILURE() << "forkpty failed";
+        return {};
+    }
+    std::string shown;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // EIO once the program is gone
+        shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    return shown;
+}
+
+// A name from the service must not drive the terminal it is listed on:
+// clear the screen, retitle the window, hide the text after it.
+TEST_F(RecordsCommand, ListOnATerminalShowsControlCharactersEscaped) {
+    insertRow(ShareRecord{.isdir = "0",
+                          .path = "/x/\x1b[2J\x1b]0;owned\x07name\rfake.txt",
+                          .beforename = "\x1b[2J\x1b]0;owned\x07name\rfake.txt",
+                          .fid = "55"});
+    const std::string shown =
+        onTerminal({"--data-dir", dataDir().string(), "records", "list", "--name", "owned"});
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\r'), std::string::npos) << shown;
+    EXPECT_NE(shown.find("/x/\\x1b[2J\\x1b]0;owned\\x07name\\rfake.txt"), std::string::npos)
+        << shown;
+
+    // Into a file or a pipe the text stays exact (only tabs and line breaks
+    // become blanks).
+    const ProcessResult piped = cli({"records", "list", "--name", "owned"});
+    EXPECT_NE(piped.out.find("/x/\x1b[2J\x1b]0;owned\x07name fake.txt"), std::string::npos)
+        << piped.out;
+}
+
+// --- ids are decimal ----------------------------------------------------------------
+
+class DeleteByDecimalId : public CliTest {
+protected:
+    void SetUp() override {
+        for (int i = 1; i <= 20; ++i)
+            insertRow(ShareRecord{
+                .isdir = "0", .path = "/r" + std::to_string(i), .fid = std::to_string(i)});
+    }
+    static Ids allBut(const Ids& gone) {
+        Ids ids;
+        for (std::int64_t i = 1; i <= 20; ++i)
+            if (std::find(gone.begin(), gone.end(), i) == gone.end())
+                ids.push_back(i);
+        return ids;
+    }
+};
+
+TEST_F(DeleteByDecimalId, LeadingZerosAreStillDecimal) {
+    const ProcessResult r = cli({"records", "delete", "010", "0016"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(r.out, "2\n");
+    EXPECT_EQ(idsInLedger(dataDir()), allBut({10, 16}));
+}
+
+struct IdCase {
+    const char* name;
+    std::string id;
+};
+
+class NotADecimalId : public DeleteByDecimalId, public ::testing::WithParamInterface<IdCase> {};
+
+TEST_P(NotADecimalId, IsRefusedAndNothingIsDeleted) {
+    const std::string& id = GetParam().id;
+    const ProcessResult r = cli({"records", "delete", "3", id});
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_NE(r.err.find("not a record id: \"" + id + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(idsInLedger(dataDir()), allBut({}));
+}
+
+INSTANTIATE_TEST_SUITE_P(RecordsCommand, NotADecimalId,
+                         ::testing::Values(IdCase{"hexadecimal", "0x10"},
+                                           IdCase{"hexadecimal_capital", "0X8"},
+                                           IdCase{"plus", "+1"}, IdCase{"exponent", "1e1"},
+                                           IdCase{"fraction", "1.0"}, IdCase{"leading_blank", " 1"},
+                                           IdCase{"trailing_letter", "12a"},
+                                           IdCase{"full_width", "１"}, IdCase{"empty", ""},
+                                           IdCase{"too_big", "99999999999999999999"}),
+                         CaseName());
 
 } // namespace

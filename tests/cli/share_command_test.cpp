@@ -479,12 +479,86 @@ TEST_P(UnusableSelectionFile, ExitsWith2BeforeAnyRequest) {
     EXPECT_EQ(readRequestLog(requestLog()).size(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(ShareCommand, UnusableSelectionFile,
-                         ::testing::Values(SelectionFileCase{"Empty", ""},
-                                           SelectionFileCase{"Object", R"({"fs_id":1})"},
-                                           SelectionFileCase{"CutShort", R"([{"fs_id":1,)"},
-                                           SelectionFileCase{"Html", "<html></html>\n"}),
+INSTANTIATE_TEST_SUITE_P(
+    ShareCommand, UnusableSelectionFile,
+    ::testing::Values(SelectionFileCase{"Empty", ""}, SelectionFileCase{"OnlyALineEnd", "\n"},
+                      SelectionFileCase{"Object", R"({"fs_id":1})"},
+                      SelectionFileCase{"CutShort", R"([{"fs_id":1,)"},
+                      SelectionFileCase{"Html", "<html></html>\n"},
+                      SelectionFileCase{"Null", "null\n"}, SelectionFileCase{"Numbers", "[1,2]\n"},
+                      SelectionFileCase{"ObjectThenText", R"([{"fs_id":1,"path":"/a"},"x"])"},
+                      SelectionFileCase{"ArrayOfArrays", "[[]]"}),
+    CaseName());
+
+// An explicit selection of nothing shares nothing: it is not the whole
+// folder, which is what the page means by nothing ticked.
+class EmptySelectionFile : public CliSimTest,
+                           public ::testing::WithParamInterface<SelectionFileCase> {};
+
+TEST_P(EmptySelectionFile, SharesNothingAndAsksTheServiceNothing) {
+    ASSERT_TRUE(startSim());
+    const std::string file = tempFile("selection.json");
+    writeFile(file, GetParam().content);
+    const ProcessResult r = share({"--selection", file});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("0 entries"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(kRunCompletedMessage), std::string::npos) << r.err;
+    EXPECT_EQ(lastLine(r.err), summaryLine(0, 0, 0));
+    EXPECT_EQ(readRequestLog(requestLog()).size(), 0u);
+    EXPECT_EQ(simRequests("list"), 0);
+    EXPECT_EQ(simRequests("share"), 0);
+    EXPECT_TRUE(ledgerRows(dataDir()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ShareCommand, EmptySelectionFile,
+                         ::testing::Values(SelectionFileCase{"Brackets", "[]"},
+                                           SelectionFileCase{"BracketsAndALineEnd", "[]\n"},
+                                           SelectionFileCase{"BracketsAndCrLf", "[]\r\n"},
+                                           SelectionFileCase{"Blanks", " [ ] \n"},
+                                           SelectionFileCase{"ByteOrderMark", "\xEF\xBB\xBF[]\n"}),
                          CaseName());
+
+// An fs_id is sent as it stands: "a,b,c" shared three items under one link
+// and recorded a fid that names none of them.
+TEST_F(ShareCommand, SelectedItemWhoseFsIdIsNotANumberIsRefusedWithoutARequest) {
+    ASSERT_TRUE(startSim());
+    auto client = makeSimClient(sim());
+    const auto listing = client->Get(
+        std::string("/api/list?dir=%2FA&bdstoken=") + SimProcess::kBdstoken, simLoginHeaders());
+    ASSERT_TRUE(listing && listing->status == 200);
+    rapidjson::Document list;
+    list.Parse(listing->body.c_str());
+    ASSERT_TRUE(list.IsObject() && list["list"].IsArray()) << listing->body;
+    Strings ids;
+    for (const auto& member : list["list"].GetArray())
+        ids.push_back(std::to_string(member["fs_id"].GetUint64()));
+    ASSERT_GE(ids.size(), 3u);
+    const std::string joined = ids[0] + "," + ids[1] + "," + ids[2];
+    writeFile(tempFile("selection.json"),
+              R"([{"fs_id":")" + joined +
+                  R"(","path":"/A/three","server_filename":"three","isdir":0},)"
+                  R"({"fs_id":"a,b,c","path":"/A/letters","server_filename":"letters"},)"
+                  R"({"fs_id":)" +
+                  ids[0] + R"(,"path":"/A/a1.txt","server_filename":"a1.txt","isdir":0}])");
+    const int listedBefore = simRequests("list");
+
+    const ProcessResult r = share({"--selection", tempFile("selection.json")});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    expectOnlyEntryLines(r.out);
+    EXPECT_EQ(lines(r.out)[0], "failed\t/A/three\t");
+    EXPECT_EQ(lines(r.out)[1], "failed\t/A/letters\t");
+    EXPECT_EQ(column(r.out, 0), (Strings{"failed", "failed", "shared"}));
+    EXPECT_NE(r.err.find(std::string("/A/three: ") + std::string(kInvalidFsIdReason)),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(lastLine(r.err), summaryLine(1, 2, 0));
+    EXPECT_EQ(simRequests("share"), 1);
+    EXPECT_EQ(simRequests("list"), listedBefore);
+    const auto rows = ledgerRows(dataDir());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].fid, ids[0]);
+}
 
 // --- the data directory and the ledger ------------------------------------------
 
@@ -732,7 +806,8 @@ TEST_F(ShareCommand, NetscapeCookieFileSendsOnlyTheServicesLiveCookies) {
                         SimProcess::kLoginCookie +
                         "\n"
                         "127.0.0.1\tFALSE\t/\tFALSE\t1000\tOLDTOKEN\tEXPIRED-VALUE\n"
-                        "#HttpOnly_127.0.0.1\tFALSE\t/\tTRUE\t0\tHOSTONLY\thttp-only-value\n");
+                        "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tHOSTONLY\thttp-only-value\n"
+                        "127.0.0.1\tFALSE\t/\tTRUE\t0\tSECURE\tsecure-value\n");
     ::chmod(file.c_str(), 0600);
 
     const ProcessResult r =
@@ -748,7 +823,128 @@ TEST_F(ShareCommand, NetscapeCookieFileSendsOnlyTheServicesLiveCookies) {
     EXPECT_NE(cookie.find("HOSTONLY=http-only-value"), std::string::npos) << cookie;
     EXPECT_EQ(cookie.find("FOREIGN-LOGIN"), std::string::npos) << cookie;
     EXPECT_EQ(cookie.find("EXPIRED-VALUE"), std::string::npos) << cookie;
+    // The service is reached over http here: a secure cookie stays home.
+    EXPECT_EQ(cookie.find("secure-value"), std::string::npos) << cookie;
 }
+
+// What cookie extensions export: every site's cookies as a JSON array.
+TEST_F(ShareCommand, JsonCookieExportSendsOnlyTheServicesLiveCookiesOnceEach) {
+    ASSERT_TRUE(startSim());
+    const std::string file = tempFile("cookies.json");
+    writeFile(file, std::string(R"([
+  {"domain": ".0.1", "name": "BDUSS", "value": "parent-login", "path": "/", "session": true},
+  {"domain": "127.0.0.1", "hostOnly": true, "name": "BDUSS", "value": ")") +
+                        SimProcess::kLoginCookie + R"(", "path": "/", "secure": false,
+   "expirationDate": 4000000000.5},
+  {"domain": ".example.com", "name": "FOREIGN", "value": "FOREIGN-LOGIN"},
+  {"domain": "127.0.0.1", "name": "OLD", "value": "EXPIRED-VALUE", "expirationDate": 1000},
+  {"domain": "127.0.0.1", "name": "SECURE", "value": "secure-value", "secure": true},
+  {"domain": "127.0.0.1", "name": "PLAIN", "value": "plain-value", "session": true}
+])");
+    ::chmod(file.c_str(), 0600);
+    const ProcessResult r =
+        cliAtSim({"share", "--cookie-file", file, "--path", "/A/B", "--set", "time=-1"});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(column(r.out, 0), (Strings{"shared"}));
+    const auto sent = readRequestLog(requestLog());
+    ASSERT_FALSE(sent.empty());
+    for (const LoggedRequest& request : sent) {
+        const std::string cookie = request.header("Cookie").value_or("");
+        SCOPED_TRACE(request.target + " " + cookie);
+        EXPECT_NE(cookie.find(SimProcess::loginCookieHeader()), std::string::npos);
+        EXPECT_EQ(cookie.find("BDUSS="), cookie.rfind("BDUSS="));
+        EXPECT_NE(cookie.find("PLAIN=plain-value"), std::string::npos);
+        for (const char* absent : {"parent-login", "FOREIGN", "EXPIRED", "secure-value"})
+            EXPECT_EQ(cookie.find(absent), std::string::npos) << absent;
+    }
+}
+
+struct CookieFileCase {
+    const char* name;
+    std::string content;
+    std::string message;
+};
+
+class RefusedCookieFile : public CliSimTest,
+                          public ::testing::WithParamInterface<CookieFileCase> {};
+
+TEST_P(RefusedCookieFile, ExitsWith2BeforeAnyRequest) {
+    ASSERT_TRUE(startSim());
+    const std::string file = tempFile("cookies.txt");
+    writeFile(file, GetParam().content);
+    ::chmod(file.c_str(), 0600);
+    const ProcessResult r =
+        cliAtSim({"share", "--cookie-file", file, "--path", "/A", "--set", "time=-1"});
+    EXPECT_EQ(r.exitCode, 2) << describe(r);
+    EXPECT_NE(r.err.find(file + ": " + GetParam().message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("SECRET"), std::string::npos) << r.err;
+    EXPECT_EQ(readRequestLog(requestLog()).size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareCommand, RefusedCookieFile,
+    ::testing::Values(
+        CookieFileCase{"html_page", "<html><body>BDUSS=SECRET</body></html>\n",
+                       "the cookie file is in no known format"},
+        CookieFileCase{"json_object", R"({"cookies":[{"name":"BDUSS","value":"SECRET"}]})",
+                       "the cookie file is in no known format"},
+        CookieFileCase{"json_without_cookies", R"([{"id":"SECRET"}])",
+                       "the cookie file is a JSON array without cookies"},
+        CookieFileCase{"json_for_another_site",
+                       R"([{"domain":".example.com","name":"BDUSS","value":"SECRET"}])",
+                       "the cookie file holds no unexpired cookie for 127.0.0.1"}),
+    CaseName());
+
+// A cookie text is at most 64 KiB: a longer one is a whole cookie store, and
+// libcurl would answer "Out of memory".
+struct LongCookieCase {
+    const char* name;
+    const char* way; // --cookies, --cookie-file or VANTOREL_COOKIES
+    std::size_t bytes;
+    bool refused;
+};
+
+class LongCookieText : public CliSimTest, public ::testing::WithParamInterface<LongCookieCase> {};
+
+TEST_P(LongCookieText, IsRefusedOver64KiB) {
+    const LongCookieCase& c = GetParam();
+    ASSERT_TRUE(startSim());
+    std::string text = SimProcess::loginCookieHeader() + "; pad=";
+    text.resize(c.bytes, 'x');
+    Strings args = {"whoami"};
+    ProcessOptions options;
+    const std::string way = c.way;
+    if (way == "--cookies") {
+        args.insert(args.end(), {"--cookies", text});
+    } else if (way == "--cookie-file") {
+        writeFile(tempFile("cookie.txt"), text + "\n");
+        ::chmod(tempFile("cookie.txt").c_str(), 0600);
+        args.insert(args.end(), {"--cookie-file", tempFile("cookie.txt")});
+    } else {
+        options.setEnv = {{"VANTOREL_COOKIES", text}};
+    }
+    const ProcessResult r = cliAtSim(args, options);
+    const std::string message = "the cookie text is " + std::to_string(c.bytes) + " bytes long";
+    EXPECT_EQ(r.err.find(SimProcess::kLoginCookie), std::string::npos) << r.err;
+    if (c.refused) {
+        EXPECT_EQ(r.exitCode, 2) << describe(r);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(readRequestLog(requestLog()).size(), 0u);
+    } else {
+        // Within the limit the text goes; this service takes no header that
+        // long, and says so.
+        EXPECT_EQ(r.err.find("bytes long"), std::string::npos) << r.err;
+        EXPECT_NE(r.exitCode, 2) << describe(r);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShareCommand, LongCookieText,
+    ::testing::Values(LongCookieCase{"option_at_the_limit", "--cookies", 65536, false},
+                      LongCookieCase{"option_over", "--cookies", 65537, true},
+                      LongCookieCase{"file_over", "--cookie-file", 100000, true},
+                      LongCookieCase{"environment_over", "VANTOREL_COOKIES", 70000, true}),
+    CaseName());
 
 struct CookieFileModeCase {
     const char* name;

@@ -17,6 +17,7 @@ using vantorel::test::parseCsv;
 namespace {
 
 using vantorel::test::PrintTo;
+using Strings = std::vector<std::string>;
 
 Table oneColumn(const std::string& value) {
     return Table{.columns = {"v"}, .rows = {{value}}, .numericColumns = {}};
@@ -67,6 +68,29 @@ TEST(TableOutput, CsvHeaderRowsAndByteOrderMark) {
     EXPECT_EQ(marked.str(), "\xEF\xBB\xBF" + plain.str());
 }
 
+// `records list --format csv` is read by spreadsheets as much as the export.
+TEST(TableOutput, CsvKeepsFormulasFromRunningAndJsonAndTsvKeepThemExact) {
+    const Strings formulas = {"=HYPERLINK(\"http://x.example\",\"a\")", "+cmd", "-1+2", "@SUM(1)"};
+    for (const std::string& value : formulas) {
+        SCOPED_TRACE(value);
+        std::ostringstream csv;
+        writeCsv(csv, oneColumn(value));
+        const auto records = parseCsv(csv.str());
+        ASSERT_TRUE(records);
+        EXPECT_EQ((*records)[1], Strings{"'" + value});
+
+        std::ostringstream tsv;
+        writeTsv(tsv, oneColumn(value), false);
+        EXPECT_EQ(tsv.str(), value + "\n");
+        std::ostringstream json;
+        writeJson(json, oneColumn(value));
+        rapidjson::Document doc;
+        doc.Parse(json.str().c_str());
+        ASSERT_FALSE(doc.HasParseError()) << json.str();
+        EXPECT_EQ(doc[0]["v"].GetString(), value);
+    }
+}
+
 struct TsvCase {
     const char* name;
     std::string value;
@@ -94,6 +118,47 @@ INSTANTIATE_TEST_SUITE_P(TableOutput, TsvField,
                                            TsvCase{"quotes_and_commas", "\"x\",y", "\"x\",y"},
                                            TsvCase{"empty", "", ""}),
                          CaseName());
+
+struct TerminalCase {
+    const char* name;
+    std::string value;
+    std::string shown;
+};
+
+class TerminalText : public ::testing::TestWithParam<TerminalCase> {};
+
+// On a terminal, a name must not move the cursor, retitle the window, clear
+// the screen or hide the text after it.
+TEST_P(TerminalText, ShowsControlCharactersEscaped) {
+    const TerminalCase& c = GetParam();
+    EXPECT_EQ(terminalSafe(c.value), c.shown);
+    std::ostringstream out;
+    writeTsv(out, Table{.columns = {"a", "b"}, .rows = {{c.value, "end"}}}, true, true);
+    std::string line = c.shown;
+    for (char& ch : line)
+        if (ch == '\t')
+            ch = ' ';
+    EXPECT_EQ(out.str(), "a\tb\n" + line + "\tend\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TableOutput, TerminalText,
+    ::testing::Values(TerminalCase{"plain", "报告 2021.docx", "报告 2021.docx"},
+                      TerminalCase{"escape_sequence", "\x1b[2Jx.txt", "\\x1b[2Jx.txt"},
+                      TerminalCase{"window_title", "\x1b]0;owned\x07.txt",
+                                   "\\x1b]0;owned\\x07.txt"},
+                      TerminalCase{"line_breaks", "a\r\nb", "a\\r\\nb"},
+                      TerminalCase{"tab_kept", "a\tb", "a\tb"},
+                      TerminalCase{"delete", "a\x7f", "a\\x7f"},
+                      TerminalCase{"nul", std::string("a\0b", 3), "a\\x00b"},
+                      TerminalCase{"c1_csi",
+                                   "a\xC2\x9B"
+                                   "31m",
+                                   "a\\u009b31m"},
+                      TerminalCase{"latin1_kept", "caf\xC3\xA9", "caf\xC3\xA9"},
+                      TerminalCase{"not_utf8", "\xB1\xA8 x", "\\xb1\\xa8 x"},
+                      TerminalCase{"cut_sequence", "a\xE6\x8A", "a\\xe6\\x8a"}),
+    CaseName());
 
 struct JsonCase {
     const char* name;

@@ -201,13 +201,28 @@ TEST_F(LedgerTest, LookupsAnswerWhetherAnyRowMatches) {
     EXPECT_TRUE(*store_.findByFid("1003")); // and the failure is found by its fid
 }
 
+// The lookup of a file without an MD5: only a link counts, so a failed one
+// is tried again like every other file.
+TEST_F(LedgerTest, SharedByFidIgnoresFailureRows) {
+    insert(fileRecord("a.mp4", "", "2001"));
+    insert(failedFile("b.mp4", "2002"));
+    EXPECT_TRUE(*store_.findSharedByFid("2001"));
+    EXPECT_FALSE(*store_.findSharedByFid("2002"));
+    EXPECT_TRUE(*store_.findByFid("2002"));
+    EXPECT_FALSE(*store_.findSharedByFid("200"));
+    EXPECT_FALSE(*store_.findSharedByFid(""));
+    insert(fileRecord("b.mp4", "", "2002")); // shared on a later run
+    EXPECT_TRUE(*store_.findSharedByFid("2002"));
+}
+
 TEST_F(LedgerTest, LookupsUseTheIndexes) {
     // A lookup that reads the whole table costs ~0.1 s on a large ledger,
     // once per item of a run.
     LedgerDb raw(file_);
     const std::pair<const char*, const char*> cases[] = {
         {ledger_sql::kFindByMd5, "USING INDEX linkledger_table_MD5"},
-        {ledger_sql::kFindByFid, "USING INDEX linkledger_table_fid"}};
+        {ledger_sql::kFindByFid, "USING INDEX linkledger_table_fid"},
+        {ledger_sql::kFindSharedByFid, "USING INDEX linkledger_table_fid"}};
     for (const auto& [sql, index] : cases) {
         std::string plan;
         for (const auto& row : raw.rows(std::string("EXPLAIN QUERY PLAN ") + sql))
@@ -283,6 +298,7 @@ TEST_F(LedgerTest, ClosedStoreReportsEveryOperation) {
     EXPECT_FALSE(store_.isOpen());
     EXPECT_FALSE(store_.findByMd5("m"));
     EXPECT_FALSE(store_.findByFid("1"));
+    EXPECT_FALSE(store_.findSharedByFid("1"));
     const Status inserted = store_.insertRecord(fileRecord("x", "m", "1"));
     ASSERT_FALSE(inserted);
     EXPECT_THAT(inserted.error().message, HasSubstr("not open"));

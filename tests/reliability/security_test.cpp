@@ -350,6 +350,18 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
               "# Netscape HTTP Cookie File\n.example.com\tTRUE\t/\tFALSE\t0\tBDUSS\t" + secret +
                   "\n");
     ::chmod(otherHostFile.c_str(), 0600);
+    const std::string jsonFile = data.file("cookies.json");
+    writeFile(jsonFile, R"([{"domain":"127.0.0.1","name":"BDUSS","value":")" + secret +
+                            R"("},{"domain":".example.com","name":"X","value":")" + secret +
+                            R"("}])");
+    ::chmod(jsonFile.c_str(), 0600);
+    // Refused files: one in no known format, one far too long.
+    const std::string unknownFile = data.file("unknown.txt");
+    writeFile(unknownFile, "<p>BDUSS=" + secret + "</p>\n");
+    ::chmod(unknownFile.c_str(), 0600);
+    const std::string longFile = data.file("long.txt");
+    writeFile(longFile, "BDUSS=" + secret + "; pad=" + std::string(70000, 'p') + "\n");
+    ::chmod(longFile.c_str(), 0600);
 
     std::vector<ProcessResult> results;
     const auto run = [&](std::vector<std::string> args,
@@ -376,6 +388,13 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
     viaEnv.erase(viaEnv.begin() + 5, viaEnv.begin() + 7);
     EXPECT_EQ(run(viaEnv, {{"VANTOREL_COOKIES", cookies}}).exitCode, 0);
     EXPECT_EQ(run({"--origin", sim.origin(), "whoami", "--cookies", cookies}).exitCode, 0);
+    EXPECT_EQ(run({"--origin", sim.origin(), "whoami", "--cookie-file", jsonFile}).exitCode, 0);
+    for (const std::string& refused : {unknownFile, longFile})
+        EXPECT_EQ(run({"--origin", sim.origin(), "whoami", "--cookie-file", refused}).exitCode, 2);
+    EXPECT_EQ(
+        run({"--origin", sim.origin(), "whoami", "--cookies", cookies + std::string(70000, 'p')})
+            .exitCode,
+        2);
     // Failures: a cookie file for another site, a login the service no longer
     // takes, a service that is gone, bad arguments next to the login.
     EXPECT_EQ(run({"--origin", sim.origin(), "whoami", "--cookie-file", otherHostFile}).exitCode,
@@ -407,7 +426,8 @@ TEST(LoginCookie, AppearsInNoOutputMessageOrFile) {
     // The ledger, set.ini and anything else the program left: only the
     // user's own cookie files hold the login.
     EXPECT_TRUE(fs::exists(dataDir + "/linkledger.db"));
-    EXPECT_EQ(filesHolding(data.path(), secret, {cookieFile, otherHostFile}),
+    EXPECT_EQ(filesHolding(data.path(), secret,
+                           {cookieFile, otherHostFile, jsonFile, unknownFile, longFile}),
               std::vector<std::string>{});
 }
 

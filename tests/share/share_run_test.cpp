@@ -860,8 +860,98 @@ TEST_F(ShareRunTest, EmptyArrayWrittenWithABlankSelectsNothing) {
                                              "pos 0", "finished completed"));
 }
 
+// The fs_id goes into the share request as it stands; one that is not a
+// decimal integer (the page's own or a crafted selection) is refused there:
+// a failure line with the reason, no request, no row. The valid items
+// around it are shared.
+struct FsIdCase {
+    const char* name;
+    const char* fsId; // the member's fs_id as JSON, or nothing for none
+};
+
+class InvalidFsId : public ShareRunTest, public ::testing::WithParamInterface<FsIdCase> {};
+
+TEST_P(InvalidFsId, IsRefusedWithoutARequestOrARow) {
+    const char* fsId = GetParam().fsId;
+    const std::string member = std::string(R"({"path":"/S/bad","server_filename":"bad")") +
+                               (fsId != nullptr ? std::string(R"(,"fs_id":)") + fsId : "") +
+                               R"(,"isdir":0})";
+    const std::string selection = R"([{"fs_id":11,"path":"/S/a","server_filename":"a"},)" + member +
+                                  R"(,{"fs_id":"12","path":"/S/b","server_filename":"b"}])";
+
+    const RunSummary summary =
+        runToEnd(login("%2FS", selection), options(ShareType::FilesAndFolders));
+    EXPECT_THAT(service.sharedIds(), ElementsAre("11", "12"));
+    EXPECT_THAT(rowFids(), ElementsAre("11", "12"));
+    ASSERT_EQ(observer.outcomes.size(), 3u);
+    const EntryOutcome& refused = observer.outcomes[1];
+    EXPECT_EQ(refused.verdict, EntryVerdict::Failed);
+    EXPECT_EQ(refused.path, "/S/bad");
+    EXPECT_EQ(refused.reason, kInvalidFsIdReason);
+    EXPECT_EQ(refused.errnoText, "");
+    EXPECT_THAT(observer.started, ElementsAre("/S/a", "/S/b"));
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(summary.shared, 2);
+    EXPECT_EQ(summary.end, RunEnd::Completed);
+    // Only the two requests wait.
+    EXPECT_EQ(pauses.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Selection, InvalidFsId,
+    ::testing::Values(FsIdCase{"ThreeIdsInOneText", R"("a,b,c")"},
+                      FsIdCase{"DigitsJoinedByCommas", R"("1,2,3")"},
+                      FsIdCase{"AnArrayOfIds", R"(["1","2"])"}, FsIdCase{"Missing", nullptr},
+                      FsIdCase{"Empty", R"("")"}, FsIdCase{"Null", "null"},
+                      FsIdCase{"Negative", "-5"}, FsIdCase{"Fraction", "1.5"},
+                      FsIdCase{"Hexadecimal", R"("0x10")"}, FsIdCase{"Blank", R"(" 12")"},
+                      FsIdCase{"Object", R"({"id":1})"}, FsIdCase{"Bracket", R"("1]")"},
+                      FsIdCase{"TooLong", R"("123456789012345678901")"}),
+    CaseName{});
+
+TEST_F(ShareRunTest, AListedEntryWithAnInvalidFsIdIsRefusedToo) {
+    service.tree["%2FL"] = {.files = {fileEntry("/L/x", "1,2"), fileEntry("/L/y", "31")}};
+    const RunSummary summary = runToEnd(login("%2FL"), options(ShareType::Files));
+    EXPECT_THAT(service.sharedIds(), ElementsAre("31"));
+    EXPECT_THAT(rowFids(), ElementsAre("31"));
+    EXPECT_EQ(summary.failed, 1);
+    ASSERT_FALSE(observer.outcomes.empty());
+    EXPECT_EQ(observer.outcomes[0].reason, kInvalidFsIdReason);
+}
+
 // ---------------------------------------------------------------------------
 // Skips, retries, codes
+
+// Every folder row has an empty MD5, so a file without one went by that
+// and was skipped as soon as one folder was recorded. It goes by its fid.
+TEST_F(ShareRunTest, AFileWithoutAnMd5IsLookedUpByItsFid) {
+    ListEntry bare = fileEntry("/N/bare.txt", "81");
+    bare.md5.clear();
+    ListEntry other = fileEntry("/N/other.txt", "82");
+    other.md5.clear();
+    service.tree["%2FN"] = {.files = {bare, other}};
+    recordEarlier("201", ""); // a folder's row
+    service.shareReplies["82"] = refusedReply();
+
+    const RunSummary first = runToEnd(login("%2FN"), options(ShareType::Files));
+    EXPECT_THAT(service.sharedIds(), ElementsAre("81", "82"));
+    EXPECT_EQ(first.shared, 1);
+    EXPECT_EQ(first.failed, 1);
+
+    // The shared one is skipped; the failed one is tried again, as every
+    // failed file is.
+    service.shares.clear();
+    service.shareReplies.clear();
+    const RunSummary second = runToEnd(login("%2FN"), options(ShareType::Files));
+    EXPECT_THAT(service.sharedIds(), ElementsAre("82"));
+    EXPECT_EQ(second.skipped, 1);
+    EXPECT_EQ(second.shared, 1);
+
+    service.shares.clear();
+    const RunSummary third = runToEnd(login("%2FN"), options(ShareType::Files));
+    EXPECT_THAT(service.shares, IsEmpty());
+    EXPECT_EQ(third.skipped, 2);
+}
 
 // A skipped entry sends no request, so it does not wait.
 TEST_F(ShareRunTest, FilePassSkipsByMd5AndFolderPassByFidWithoutAPause) {

@@ -85,13 +85,19 @@ int shareCount(const SimState& state, const std::string& fsId) {
 ExpectedRun expectFolderRun(const std::vector<ListedMember>& listing, int shareType,
                             const OutcomeFn& outcome, const SimState& state,
                             const std::vector<LedgerRow>& prior, const std::string& renamePrefix) {
-    // What the lookup before each share finds: files by MD5, folders by fid.
+    // What the lookup before each share finds: files by MD5, folders by fid,
+    // and a file without an MD5 by the fid of a row with a link.
     std::set<std::string> md5s;
     std::set<std::string> fids;
-    for (const LedgerRow& row : prior) {
+    std::set<std::string> sharedFids;
+    const auto remember = [&](const LedgerRow& row) {
         md5s.insert(row.md5);
         fids.insert(row.fid);
-    }
+        if (row.sharelink != kFailedLinkText)
+            sharedFids.insert(row.fid);
+    };
+    for (const LedgerRow& row : prior)
+        remember(row);
     ExpectedRun run;
     const auto pass = [&](SharePass kind) {
         for (const ListedMember& entry : listing) {
@@ -99,8 +105,9 @@ ExpectedRun expectFolderRun(const std::vector<ListedMember>& listing, int shareT
                 return;
             if (entry.isdir != (kind == SharePass::File ? "0" : "1"))
                 continue;
-            const bool recorded =
-                kind == SharePass::File ? md5s.count(entry.md5) > 0 : fids.count(entry.fsId) > 0;
+            const bool recorded = kind != SharePass::File ? fids.count(entry.fsId) > 0
+                                  : entry.md5.empty()     ? sharedFids.count(entry.fsId) > 0
+                                                          : md5s.count(entry.md5) > 0;
             if (recorded) {
                 run.lines.push_back({.kind = "skipped", .path = entry.path});
                 continue;
@@ -138,8 +145,7 @@ ExpectedRun expectFolderRun(const std::vector<ListedMember>& listing, int shareT
                 run.lines.push_back({.kind = "pending", .path = entry.path});
                 continue;
             }
-            md5s.insert(row.md5);
-            fids.insert(row.fid);
+            remember(row);
             run.rows.push_back(std::move(row));
         }
     };

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -73,6 +74,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     std::vector<char*> envp = pointers(envTexts);
     const std::string workDir = options.workDir;
     const bool captureStderr = options.captureStderr;
+    const long long fileSizeLimit = options.fileSizeLimit;
 
     int in[2] = {-1, -1};
     int out[2] = {-1, -1};
@@ -101,6 +103,13 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (fileSizeLimit >= 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(fileSizeLimit);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         if (captureStderr)

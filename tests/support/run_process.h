@@ -30,6 +30,10 @@ struct ProcessOptions {
     // False: the child writes its standard error straight to the test's, as
     // a long-running server should, whose output nobody drains.
     bool captureStderr = true;
+    // The largest file the child may write, in bytes (RLIMIT_FSIZE), or -1
+    // for no limit. A write past it fails with EFBIG, as one on a full disk
+    // fails with ENOSPC, and the program goes on (SIGXFSZ is ignored).
+    long long fileSizeLimit = -1;
 };
 
 struct ProcessResult {

@@ -35,6 +35,9 @@ private:
 };
 
 std::vector<std::string> readLines(const std::string& path);
+// The names in a directory, sorted: what a program left there (a temporary
+// file it should have removed shows).
+std::vector<std::string> filesIn(const std::filesystem::path& directory);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 
