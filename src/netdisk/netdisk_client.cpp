@@ -10,6 +10,8 @@
 #include "netdisk/service_headers.h"
 #include "netdisk/share_refusals.h"
 
+#include <algorithm>
+
 namespace vantorel {
 
 namespace {
@@ -196,6 +198,39 @@ RenameReply NetdiskClient::renameItem(std::string_view path, std::string_view ne
     }
     reply.renamed = true;
     return reply;
+}
+
+Expected<SharePage> NetdiskClient::fetchSharePage(int page) {
+    const HttpResponse response = HttpRequest::perform(
+        shareRecordUrl(connection_.origin.text(), login_.bdstoken, page),
+        serviceRequestOptions(connection_, login_.cookieText, webApiHeaders(connection_.origin),
+                              stop_, &client_));
+    if (std::string failure = exchangeFailure(response); !failure.empty())
+        return Error{"分享列表: " + failure, response.status};
+    return decodeSharePage(response.body);
+}
+
+Expected<ShareListWalk> NetdiskClient::listShares(const SharePageSink& onPage) {
+    return walkSharePages([this](int page) { return fetchSharePage(page); }, onPage, stop_);
+}
+
+Status NetdiskClient::cancelShares(std::span<const std::int64_t> shareIds,
+                                   const CancelledBatchSink& onCancelled) {
+    const std::string url = shareCancelUrl(connection_.origin.text(), login_.bdstoken);
+    for (std::size_t from = 0; from < shareIds.size(); from += kCancelBatchSize) {
+        if (stop_.stop_requested())
+            return Error{"已停止"};
+        const std::span<const std::int64_t> batch =
+            shareIds.subspan(from, std::min(kCancelBatchSize, shareIds.size() - from));
+        const HttpResponse response = post(url, shareCancelBody(batch));
+        if (std::string failure = exchangeFailure(response); !failure.empty())
+            return Error{"取消分享: " + failure, response.status};
+        if (Status accepted = decodeCancelReply(response.body); !accepted)
+            return accepted;
+        if (onCancelled)
+            onCancelled(batch);
+    }
+    return {};
 }
 
 } // namespace vantorel

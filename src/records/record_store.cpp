@@ -1,6 +1,7 @@
 #include "records/record_store.h"
 
 #include "records/ledger_sql.h"
+#include "records/sqlite_helpers.h"
 
 #include <sqlite3.h>
 #include <string>
@@ -10,6 +11,7 @@
 
 namespace vantorel {
 namespace fs = std::filesystem;
+using namespace sqlite_helpers;
 
 // How long an operation waits for another process that holds the file (the
 // command line writing while the app is open, or the other way round).
@@ -48,50 +50,6 @@ namespace {
 std::string utf8Of(const fs::path& p) {
     const std::u8string u = p.u8string();
     return std::string(u.begin(), u.end());
-}
-
-// Finalizes on every way out of a one-off statement.
-class Statement {
-public:
-    Statement() = default;
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt** out() { return &statement_; }
-    sqlite3_stmt* get() const { return statement_; }
-
-private:
-    sqlite3_stmt* statement_ = nullptr;
-};
-
-// Leaves a kept statement ready for its next use, whatever happened.
-class ResetOnExit {
-public:
-    explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
-    ~ResetOnExit() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-    ResetOnExit(const ResetOnExit&) = delete;
-    ResetOnExit& operator=(const ResetOnExit&) = delete;
-
-private:
-    sqlite3_stmt* statement_;
-};
-
-// Binds a text as a text, never as NULL: an empty key must match empty
-// columns, and a NULL would match nothing.
-int bindText(sqlite3_stmt* statement, int index, std::string_view text) {
-    static constexpr char kEmpty[] = "";
-    const char* data = text.data() ? text.data() : kEmpty;
-    return sqlite3_bind_text64(statement, index, data, text.size(), SQLITE_STATIC, SQLITE_UTF8);
-}
-
-std::string columnText(sqlite3_stmt* statement, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    if (!text)
-        return {};
-    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
 
 Error notOpen() {
@@ -463,15 +421,7 @@ Expected<std::vector<ShareRecord>> RecordStore::selectRecords(const RecordFilter
     std::vector<ShareRecord> rows;
     int rc;
     while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
-        ShareRecord r;
-        r.id = sqlite3_column_int64(query.get(), 0);
-        std::string* fields[] = {
-            &r.isdir, &r.path, &r.beforename, &r.aftername, &r.sharelink, &r.password, &r.sharetime,
-            &r.size,  &r.md5,  &r.pic,        &r.fid,       &r.username,  &r.other};
-        int column = 1;
-        for (std::string* field : fields)
-            *field = columnText(query.get(), column++);
-        rows.push_back(std::move(r));
+        rows.push_back(readRecord(query.get(), 0));
     }
     if (rc != SQLITE_DONE)
         return failure(what);

@@ -103,6 +103,9 @@ public:
     Status close();
 
 private:
+    // The side table of share states works on this connection.
+    friend class ShareStates;
+
     Status openLocked(const std::filesystem::path& path);
     Status closeLocked();
     Expected<bool> findLocked(sqlite3_stmt* statement, std::string_view key, const char* what);

@@ -88,4 +88,8 @@ Status ShareSession::start(PreparedShare share) {
     return run_.start(std::move(share.login), std::move(share.options));
 }
 
+Status ShareSession::startReshare(PreparedShare share, std::vector<ReshareItem> items) {
+    return run_.startReshare(std::move(share.login), std::move(share.options), std::move(items));
+}
+
 } // namespace vantorel
