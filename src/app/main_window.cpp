@@ -2,6 +2,7 @@
 
 #include "app/browser_cookies.h"
 #include "app/browser_view.h"
+#include "app/program_share_work.h"
 #include "app/program_state.h"
 #include "app/skin.h"
 #include "app/toolbar_icons.h"
@@ -198,6 +199,8 @@ MainWindow::MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> p
     });
 
     loginSource_ = std::make_unique<WebLoginSource>(*view_, *cookies_, origin_);
+    shareWork_ = std::make_unique<ProgramShareWork>(*loginSource_, state_.recordStore,
+                                                    session_->settings());
 
     openers_[kHelpButton] = [](QWidget* parent) {
         HelpWindow dialog(parent);
@@ -224,6 +227,7 @@ MainWindow::~MainWindow() {
         delete popup.data();
     }
     popups_.clear();
+    shareWork_.reset();
     loginSource_.reset();
     delete view_;
     view_ = nullptr;
@@ -433,6 +437,10 @@ void MainWindow::showMessage(const QString& text, QMessageBox::Icon icon, std::s
 
 ShareObserver& MainWindow::shareObserver() {
     return *observer_;
+}
+
+ShareWorkProvider& MainWindow::shareWork() {
+    return *shareWork_;
 }
 
 BrowserSource& MainWindow::loginSource() {

@@ -8,6 +8,7 @@
 #include "netdisk/login_context.h"
 #include "share/share_run.h"
 #include "share/share_session.h"
+#include "ui/share_work.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -95,6 +96,9 @@ public:
     BrowserSource& loginSource();
     // Whether a share run's worker is going.
     bool shareRunning() const;
+    // The records window's work on the service's shares, with this
+    // window's login.
+    ShareWorkProvider& shareWork();
 
     // What buttons 4 to 7 open as a modal dialog; help and about are set.
     void setDialogOpener(int index, DialogOpener opener);
@@ -161,6 +165,7 @@ private:
     std::unique_ptr<UiShareObserver> observer_;
     std::unique_ptr<ShareSession> session_; // goes before the observer it reports to
     std::unique_ptr<WebLoginSource> loginSource_;
+    std::unique_ptr<ShareWorkProvider> shareWork_;
     std::stop_source gatherStop_{std::nostopstate}; // the home-page request in flight
 
     QToolBar* toolbar_ = nullptr;

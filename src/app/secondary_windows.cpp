@@ -46,6 +46,7 @@ void installSecondaryWindows(MainWindow& window, RecordStore& ledger, const QStr
             return;
         }
         auto* dialog = new RecordsWindow(ledger, parent);
+        dialog->setShareWork(&window.shareWork());
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         *records = dialog;
         dialog->show();

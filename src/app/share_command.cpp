@@ -1,6 +1,7 @@
 // The toolbar's share and stop commands: the share session under the
 // window, its questions and messages, and the tally in the status bar.
 
+#include "app/browser_answers.h"
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "app/ui_share_observer.h"
@@ -21,27 +22,6 @@ namespace {
 QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-// The browser's answers, taken on the UI thread, for a preparation that runs
-// on a helper thread (the engine may only be asked from the UI thread).
-class BrowserAnswers final : public BrowserSource {
-public:
-    explicit BrowserAnswers(BrowserSource& browser)
-        : cookieText_(browser.cookieText()), url_(browser.currentUrl()),
-          selection_(browser.runPageScript(selectionPageScript)) {}
-
-    std::string cookieText() override { return cookieText_; }
-    std::string currentUrl() override { return url_; }
-    // Only the selection script was run in the page.
-    std::string runPageScript(std::string_view script) override {
-        return script == selectionPageScript ? selection_ : std::string();
-    }
-
-private:
-    std::string cookieText_;
-    std::string url_;
-    std::string selection_;
-};
 
 QMessageBox::Icon refusalIcon(StartRefusal refusal) {
     // A value the service would refuse is a plain note, as the settings

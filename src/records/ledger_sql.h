@@ -116,6 +116,12 @@ inline constexpr const char* kSelectJoined =
     "s.checked_at FROM linkledger_table l LEFT JOIN share_state_table s "
     "ON s.record_id = l.id AND s.sharelink = l.sharelink";
 
+// The states of records still holding the link they were checked with.
+inline constexpr const char* kSelectStates =
+    "SELECT s.record_id,s.shareid,s.state,s.expired_type,s.seconds_left,s.views,s.saves,"
+    "s.downloads,s.checked_at,s.sharelink FROM share_state_table s JOIN linkledger_table l "
+    "ON l.id = s.record_id AND l.sharelink = s.sharelink ORDER BY s.record_id";
+
 inline constexpr const char* kSelectPlain =
     "SELECT l.id,l.isdir,l.path,l.beforename,l.aftername,l.sharelink,l.password,l.sharetime,"
     "l.size,l.MD5,l.pic,l.fid,l.username,l.other FROM linkledger_table l";

@@ -37,6 +37,25 @@ Error withContext(const char* what, Error error) {
     return error;
 }
 
+// A state row's figures, from its shareid column on (shareid, state,
+// expired_type, seconds_left, views, saves, downloads, checked_at); nothing
+// for a state this program does not know, which reads as never checked.
+std::optional<ShareStatus> readStatus(sqlite3_stmt* row, int first) {
+    const std::optional<ShareState> state = parseShareState(columnText(row, first + 1));
+    if (!state)
+        return std::nullopt;
+    ShareStatus s;
+    s.state = *state;
+    s.shareId = sqlite3_column_int64(row, first);
+    s.expiredType = sqlite3_column_int(row, first + 2);
+    s.secondsLeft = sqlite3_column_int64(row, first + 3);
+    s.views = sqlite3_column_int64(row, first + 4);
+    s.saves = sqlite3_column_int64(row, first + 5);
+    s.downloads = sqlite3_column_int64(row, first + 6);
+    s.checkedAt = sqlite3_column_int64(row, first + 7);
+    return s;
+}
+
 } // namespace
 
 std::string_view shareStateName(ShareState state) {
@@ -151,6 +170,45 @@ Status ShareStates::markGone(std::span<const std::int64_t> recordIds, std::int64
     return {};
 }
 
+Expected<bool> ShareStates::haveTable() {
+    Statement exists;
+    if (sqlite3_prepare_v2(store_.db_, share_state_sql::kTableExists, -1, exists.out(), nullptr) !=
+        SQLITE_OK)
+        return store_.failure("cannot look for the shares' states");
+    const int rc = sqlite3_step(exists.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return store_.failure("cannot look for the shares' states");
+    return rc == SQLITE_ROW;
+}
+
+Expected<std::vector<ShareStatus>> ShareStates::statuses() {
+    std::lock_guard lock(store_.mutex_);
+    if (!store_.db_)
+        return notOpen();
+    const Expected<bool> exists = haveTable();
+    if (!exists)
+        return exists.error();
+    std::vector<ShareStatus> statuses;
+    if (!*exists)
+        return statuses;
+    const char* what = "cannot read the shares' states";
+    Statement query;
+    if (sqlite3_prepare_v2(store_.db_, share_state_sql::kSelectStates, -1, query.out(), nullptr) !=
+        SQLITE_OK)
+        return store_.failure(what);
+    int rc;
+    while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        if (std::optional<ShareStatus> s = readStatus(query.get(), 1)) {
+            s->recordId = sqlite3_column_int64(query.get(), 0);
+            s->sharelink = columnText(query.get(), 9);
+            statuses.push_back(std::move(*s));
+        }
+    }
+    if (rc != SQLITE_DONE)
+        return store_.failure(what);
+    return statuses;
+}
+
 Expected<std::vector<RecordWithState>> ShareStates::select(const ShareStateFilter& filter) {
     std::lock_guard lock(store_.mutex_);
     sqlite3* db = store_.db_;
@@ -158,17 +216,10 @@ Expected<std::vector<RecordWithState>> ShareStates::select(const ShareStateFilte
         return notOpen();
     const char* what = "cannot read the shares' states";
 
-    bool haveTable = false;
-    {
-        Statement exists;
-        if (sqlite3_prepare_v2(db, share_state_sql::kTableExists, -1, exists.out(), nullptr) !=
-            SQLITE_OK)
-            return store_.failure(what);
-        const int rc = sqlite3_step(exists.get());
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            return store_.failure(what);
-        haveTable = rc == SQLITE_ROW;
-    }
+    const Expected<bool> exists = haveTable();
+    if (!exists)
+        return withContext(what, exists.error());
+    const bool haveTable = *exists;
     // Never synced: no row has a state to match.
     if (filter.state && !haveTable)
         return std::vector<RecordWithState>{};
@@ -208,21 +259,11 @@ Expected<std::vector<RecordWithState>> ShareStates::select(const ShareStateFilte
     while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
         RecordWithState row{readRecord(query.get(), 0), std::nullopt};
         if (haveTable && sqlite3_column_type(query.get(), 14) != SQLITE_NULL) {
-            const std::optional<ShareState> state = parseShareState(columnText(query.get(), 16));
-            ShareStatus s;
-            s.state = state.value_or(ShareState::Gone);
-            s.recordId = row.record.id;
-            s.sharelink = row.record.sharelink;
-            s.shareId = sqlite3_column_int64(query.get(), 15);
-            s.expiredType = sqlite3_column_int(query.get(), 17);
-            s.secondsLeft = sqlite3_column_int64(query.get(), 18);
-            s.views = sqlite3_column_int64(query.get(), 19);
-            s.saves = sqlite3_column_int64(query.get(), 20);
-            s.downloads = sqlite3_column_int64(query.get(), 21);
-            s.checkedAt = sqlite3_column_int64(query.get(), 22);
-            // A state this program does not know reads as never checked.
-            if (state)
-                row.status = s;
+            row.status = readStatus(query.get(), 15);
+            if (row.status) {
+                row.status->recordId = row.record.id;
+                row.status->sharelink = row.record.sharelink;
+            }
         }
         rows.push_back(std::move(row));
     }

@@ -95,11 +95,18 @@ public:
     // Records without a state row get one.
     Status markGone(std::span<const std::int64_t> recordIds, std::int64_t checkedAt);
 
+    // The states alone, in record id order, of the records whose link is
+    // still the one checked: what a window showing its own rows needs.
+    Expected<std::vector<ShareStatus>> statuses();
+
     // Rows with their states, in id order. Reading never creates the side
     // table: a ledger never synced reads as rows without states.
     Expected<std::vector<RecordWithState>> select(const ShareStateFilter& filter);
 
 private:
+    // Whether share_state_table exists, with the store's lock held.
+    Expected<bool> haveTable();
+
     RecordStore& store_;
 };
 

@@ -4,6 +4,8 @@
 #include "records/record_store.h"
 
 #include <QColor>
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace vantorel::gui {
@@ -15,11 +17,48 @@ namespace {
 constexpr std::size_t kPageRows = 5000;
 
 const char16_t* const kHeaders[kRecordColumnCount] = {
-    u"ID",   u"路径", u"原名称", u"新名称", u"链接", u"密码", u"时间",
-    u"大小", u"MD5",  u"缩略图", u"FID",    u"用户", u"选择",
+    u"ID",   u"路径", u"原名称", u"新名称", u"链接", u"密码",     u"时间", u"大小",
+    u"MD5",  u"缩略图", u"FID",  u"用户",   u"状态", u"剩余天数", u"选择",
 };
-constexpr int kWidths[kRecordColumnCount] = {50, 170, 170, 170, 80,  40, 130,
-                                             60, 50,  50,  50,  100, 100};
+constexpr int kWidths[kRecordColumnCount] = {50, 170, 170, 170, 80, 40, 130, 60,
+                                             50, 50,  50,  100, 60, 70, 100};
+
+bool keeps(StateChoice choice, const RowShare& share) {
+    switch (choice) {
+    case StateChoice::Any:
+        return true;
+    case StateChoice::Unchecked:
+        return !share.state;
+    case StateChoice::Active:
+        return share.state == ShareState::Active;
+    case StateChoice::Expired:
+        return share.state == ShareState::Expired;
+    case StateChoice::Blocked:
+        return share.state == ShareState::Blocked;
+    case StateChoice::Gone:
+        return share.state == ShareState::Gone;
+    }
+    return true;
+}
+
+RowShare rowShare(const ShareStatus& status, std::int64_t now) {
+    RowShare share{.state = status.state};
+    if (status.state == ShareState::Active && status.expiredType == 0) {
+        share.daysLeft = RowShare::kPermanent;
+    } else if (const std::optional<std::int64_t> days = daysLeft(status, now)) {
+        share.daysLeft = static_cast<std::int32_t>(*days);
+    }
+    return share;
+}
+
+std::int64_t unixNow() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+QString utf8Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
 
@@ -29,12 +68,40 @@ void RecordRows::reserve(std::size_t rows, std::size_t textBytes) {
     text_.reserve(textBytes);
 }
 
-void RecordRows::append(const std::array<std::string_view, kRecordFieldCount>& fields) {
+void RecordRows::append(const std::array<std::string_view, kRecordFieldCount>& fields,
+                        RowShare share) {
     for (std::string_view field : fields) {
         text_.append(field);
         ends_.push_back(text_.size());
     }
     ids_.push_back(textToInt64(fields[kIdColumn]));
+    shares_.push_back(share);
+}
+
+void RecordRows::setShares(const std::vector<ShareStatus>& statuses, std::int64_t now) {
+    shares_.assign(ids_.size(), RowShare{});
+    // The rows come in id order, whatever the listing.
+    for (const ShareStatus& status : statuses) {
+        const auto row = std::lower_bound(ids_.begin(), ids_.end(), status.recordId);
+        if (row != ids_.end() && *row == status.recordId) {
+            shares_[static_cast<std::size_t>(row - ids_.begin())] = rowShare(status, now);
+        }
+    }
+}
+
+RecordRows RecordRows::keeping(StateChoice choice) const {
+    RecordRows kept;
+    std::array<std::string_view, kRecordFieldCount> fields;
+    for (std::size_t row = 0; row < size(); ++row) {
+        if (!keeps(choice, shares_[row])) {
+            continue;
+        }
+        for (int column = 0; column < kRecordFieldCount; ++column) {
+            fields[static_cast<std::size_t>(column)] = field(row, column);
+        }
+        kept.append(fields, shares_[row]);
+    }
+    return kept;
 }
 
 std::string_view RecordRows::field(std::size_t row, int column) const {
@@ -46,7 +113,9 @@ std::string_view RecordRows::field(std::size_t row, int column) const {
     return std::string_view(text_).substr(begin, ends_[cell] - begin);
 }
 
-Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* filter) {
+namespace {
+
+Expected<RecordRows> fetchLedgerRows(RecordStore& store, const RecordFilter* filter) {
     RecordRows rows;
     std::array<std::string_view, kRecordFieldCount> fields;
     if (filter == nullptr) {
@@ -87,6 +156,25 @@ Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* fil
     }
 }
 
+} // namespace
+
+Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* filter,
+                                     StateChoice choice) {
+    Expected<RecordRows> rows = fetchLedgerRows(store, filter);
+    if (!rows) {
+        return rows;
+    }
+    Expected<std::vector<ShareStatus>> statuses = ShareStates(store).statuses();
+    if (!statuses) {
+        return statuses.error();
+    }
+    rows->setShares(*statuses, unixNow());
+    if (choice == StateChoice::Any) {
+        return rows;
+    }
+    return rows->keeping(choice);
+}
+
 RecordsModel::RecordsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 QStringList RecordsModel::headers() {
@@ -117,8 +205,30 @@ void RecordsModel::clear() {
 }
 
 QString RecordsModel::fieldText(int row, int column) const {
-    const std::string_view text = rows_.field(static_cast<std::size_t>(row), column);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+        return {};
+    }
+    const auto at = static_cast<std::size_t>(row);
+    if (column == kStateColumn) {
+        const RowShare& share = rows_.share(at);
+        return share.state ? utf8Text(shareStateLabel(*share.state)) : QString();
+    }
+    if (column == kDaysLeftColumn) {
+        const std::int32_t days = rows_.share(at).daysLeft;
+        if (days == RowShare::kPermanent) {
+            return QStringLiteral("永久");
+        }
+        return days >= 0 ? QString::number(days) : QString();
+    }
+    return utf8Text(rows_.field(at, column));
+}
+
+void RecordsModel::setShares(const std::vector<ShareStatus>& statuses, std::int64_t now) {
+    rows_.setShares(statuses, now);
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, kStateColumn), index(rowCount() - 1, kDaysLeftColumn),
+                         {Qt::DisplayRole, Qt::ToolTipRole});
+    }
 }
 
 std::int64_t RecordsModel::rowId(int row) const {
@@ -167,7 +277,7 @@ QVariant RecordsModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        if (column < kRecordFieldCount) {
+        if (column != kSelectColumn) {
             return fieldText(index.row(), column);
         }
         return {};

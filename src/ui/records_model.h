@@ -6,9 +6,11 @@
 
 #include "base/expected.h"
 #include "records/record_filter.h"
+#include "records/share_states.h"
 
 #include <QAbstractTableModel>
 #include <array>
+#include <optional>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,7 +23,8 @@ class RecordStore;
 
 namespace vantorel::gui {
 
-// The grid's columns: the twelve listed fields, then the tick box.
+// The grid's columns: the twelve listed fields, the state of the share on
+// the service, then the tick box.
 enum RecordColumn : int {
     kIdColumn = 0,
     kPathColumn,
@@ -35,22 +38,42 @@ enum RecordColumn : int {
     kPictureColumn,
     kFidColumn,
     kUserColumn,
+    kStateColumn,
+    kDaysLeftColumn,
     kSelectColumn,
     kRecordColumnCount,
 };
-inline constexpr int kRecordFieldCount = kSelectColumn; // columns holding a field
+inline constexpr int kRecordFieldCount = kStateColumn; // columns holding a ledger field
+
+// What a row's share was last seen as; nothing when it was never checked.
+struct RowShare {
+    static constexpr std::int32_t kNoDays = -1;    // expired, gone, or never checked
+    static constexpr std::int32_t kPermanent = -2; // active and never expires
+    std::optional<ShareState> state;
+    std::int32_t daysLeft = kNoDays;
+};
+
+// Which rows the state condition keeps.
+enum class StateChoice { Any, Active, Expired, Blocked, Gone, Unchecked };
 
 // Listed rows: ids, field texts (UTF-8) and nothing else.
 class RecordRows {
 public:
     void reserve(std::size_t rows, std::size_t textBytes);
     // One row's twelve fields in grid order; the id is read from field 0.
-    void append(const std::array<std::string_view, kRecordFieldCount>& fields);
+    void append(const std::array<std::string_view, kRecordFieldCount>& fields,
+                RowShare share = {});
 
     std::size_t size() const { return ids_.size(); }
     bool empty() const { return ids_.empty(); }
     std::int64_t id(std::size_t row) const { return ids_[row]; }
     std::string_view field(std::size_t row, int column) const;
+    const RowShare& share(std::size_t row) const { return shares_[row]; }
+    // Replaces the rows' share states with `statuses` (any order; those of
+    // records not listed are ignored) as seen at `now` (Unix seconds).
+    void setShares(const std::vector<ShareStatus>& statuses, std::int64_t now);
+    // Only the rows `choice` keeps.
+    RecordRows keeping(StateChoice choice) const;
     std::size_t textBytes() const { return text_.size(); }
 
 private:
@@ -58,12 +81,15 @@ private:
     // Where each cell ends in text_, kRecordFieldCount per row.
     std::vector<std::size_t> ends_;
     std::vector<std::int64_t> ids_;
+    std::vector<RowShare> shares_;
 };
 
-// The whole ledger (no filter) or the rows matching `filter`, in id order.
-// Every call goes through the store's lock; a filtered listing is read in
-// pages, so a share run inserting meanwhile waits only for one page at a time.
-Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* filter);
+// The whole ledger (no filter) or the rows matching `filter`, in id order,
+// with their shares' states, and of those the rows `choice` keeps. Every
+// call goes through the store's lock; a filtered listing is read in pages,
+// so a share run inserting meanwhile waits only for one page at a time.
+Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* filter,
+                                     StateChoice choice = StateChoice::Any);
 
 class RecordsModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -82,7 +108,12 @@ public:
     void clear();
 
     const RecordRows& rows() const { return rows_; }
+    // The text of any column but the tick box's: a field, or the share's
+    // state and days left.
     QString fieldText(int row, int column) const;
+    // New share states for the rows listed (a sync going on): the state
+    // columns change, the rows and their ticks stay.
+    void setShares(const std::vector<ShareStatus>& statuses, std::int64_t now);
     std::int64_t rowId(int row) const;
 
     bool isTicked(int row) const;

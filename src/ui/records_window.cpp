@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -150,6 +151,7 @@ RecordsWindow::RecordsWindow(RecordStore& store, QWidget* parent)
     buildConditionGroup();
     buildExportGroup();
     buildGrid();
+    buildShareWork();
 
     deleteSelected_ = named(new QPushButton(QStringLiteral("删除选择"), this), u"按钮_删除选择");
     count_ = named(new QLabel(this), u"标签_记录数");
@@ -170,10 +172,16 @@ RecordsWindow::RecordsWindow(RecordStore& store, QWidget* parent)
     bottom->addWidget(count_);
     bottom->addSpacing(12);
     bottom->addWidget(status_, 1);
+    bottom->addWidget(workProgress_);
+    bottom->addWidget(stopWork_);
+    bottom->addWidget(sync_);
+    bottom->addWidget(cancel_);
+    bottom->addWidget(reshare_);
     bottom->addWidget(deleteSelected_);
     layout->addLayout(bottom);
 
-    for (QPushButton* button : {query_, deleteAll_, export_, deleteSelected_}) {
+    for (QPushButton* button :
+         {query_, deleteAll_, export_, deleteSelected_, sync_, cancel_, reshare_, stopWork_}) {
         button->setAutoDefault(false);
     }
     connect(query_, &QPushButton::clicked, this, [this] { query(); });
@@ -203,6 +211,11 @@ void RecordsWindow::buildConditionGroup() {
     afterName_ = lineEdit(g, u"编辑框_改后名称");
     kind_ = named(new QComboBox(g), u"组合框_名称_类型");
     kind_->addItems({QStringLiteral("所有"), QStringLiteral("文件"), QStringLiteral("文件夹")});
+    QLabel* stateLabel = transparentLabel(g, u"透明标签7", QStringLiteral("状态:"));
+    state_ = named(new QComboBox(g), u"组合框_状态");
+    state_->addItems({QStringLiteral("所有"), QStringLiteral("有效"), QStringLiteral("已过期"),
+                      QStringLiteral("已屏蔽"), QStringLiteral("已失效"),
+                      QStringLiteral("未同步")});
 
     QLabel* userLabel = transparentLabel(g, u"透明标签2", QStringLiteral("所属用户:"));
     user_ = lineEdit(g, u"编辑框_所属用户");
@@ -230,7 +243,8 @@ void RecordsWindow::buildConditionGroup() {
     auto* grid = new QGridLayout(g);
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(8);
-    grid->addLayout(line({idLabel, id_, beforeLabel, beforeName_, afterLabel, afterName_, kind_}),
+    grid->addLayout(line({idLabel, id_, beforeLabel, beforeName_, afterLabel, afterName_, kind_,
+                          stateLabel, state_}),
                     0, 0);
     grid->addLayout(line({userLabel, user_, timeLabel, exactDateBox_, exactDate_, rangeDateBox_,
                           rangeFrom_, to, rangeTo_}),
@@ -301,6 +315,10 @@ void RecordsWindow::buildGrid() {
     for (int column = 0; column < kRecordColumnCount; ++column) {
         grid_->setColumnWidth(column, RecordsModel::columnWidth(column));
     }
+    // The share's state beside its link and code, where it is seen without
+    // scrolling; the model keeps it after the ledger's fields.
+    header->moveSection(kStateColumn, kTimeColumn);
+    header->moveSection(kDaysLeftColumn, kTimeColumn + 1);
 
     connect(grid_, &QTableView::customContextMenuRequested, this,
             [this](const QPoint& pos) { openContextMenu(pos); });
@@ -385,6 +403,7 @@ void RecordsWindow::query() {
         report(invertedRangeMessage());
         return;
     }
+    lastChoice_ = static_cast<StateChoice>(std::max(0, state_->currentIndex()));
     list(conditions());
 }
 
@@ -405,7 +424,8 @@ QString RecordsWindow::deleteSelectedQuestion(std::size_t count) {
 void RecordsWindow::list(const std::optional<RecordFilter>& filter) {
     lastFilter_ = filter;
     listed_ = true;
-    Expected<RecordRows> rows = fetchRecordRows(store_, filter ? &*filter : nullptr);
+    Expected<RecordRows> rows =
+        fetchRecordRows(store_, filter ? &*filter : nullptr, lastChoice_);
     if (!rows) {
         model_->clear();
         count_->clear();
@@ -561,6 +581,13 @@ void RecordsWindow::openContextMenu(const QPoint& viewportPos) {
         QGuiApplication::clipboard()->setText(text);
         showStatus(QStringLiteral("已复制链接和密码: ") + text);
     });
+    if (shareWork_ != nullptr) {
+        menu.addSeparator();
+        QAction* cancel = menu.addAction(QStringLiteral("取消分享"), this, [this] { cancelShares(); });
+        QAction* again = menu.addAction(QStringLiteral("重新分享"), this, [this] { reshare(); });
+        cancel->setEnabled(!shareWorkRunning());
+        again->setEnabled(!shareWorkRunning());
+    }
     menu.addSeparator();
     menu.addAction(QStringLiteral("删除此记录"), this, [this, id] {
         if (confirm(QStringLiteral("彻底从记录里面删除,此记录.")) && deleteRecords({id})) {

@@ -3,12 +3,16 @@
 // The records window "管理分享链接": lists the ledger (all of it, or the rows
 // matching the query conditions), deletes all, the ticked or one record,
 // exports the listed rows (never onto the ledger or set.ini beside it) and
-// copies links. It is not modal. It works on the program's RecordStore,
-// which a share run may be writing to at the same time; every call goes
-// through the store's lock.
+// copies links. With the program's share work installed, it also checks the
+// shares' states on the service, cancels shares and shares again what died,
+// one piece of work at a time, on a helper thread, with progress and a stop.
+// It is not modal. It works on the program's RecordStore, which a share run
+// may be writing to at the same time; every call goes through the store's
+// lock.
 
 #include "records/record_filter.h"
 #include "ui/records_model.h"
+#include "ui/share_work.h"
 
 #include <QDialog>
 #include <QString>
@@ -16,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <thread>
 
 class QCheckBox;
 class QComboBox;
@@ -23,8 +28,10 @@ class QDateEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTableView;
+class QTimer;
 
 namespace vantorel {
 class RecordStore;
@@ -46,6 +53,23 @@ public:
 
     // The store must outlive the window.
     explicit RecordsWindow(RecordStore& store, QWidget* parent = nullptr);
+    // Stops the share work still going, and waits for it.
+    ~RecordsWindow() override;
+
+    // Shows 同步状态, 取消分享 and 重新分享, done by `provider` (which must
+    // outlive the window); null hides them.
+    void setShareWork(ShareWorkProvider* provider);
+    // "同步状态": every shared record against the service's list.
+    void syncStates();
+    // "取消分享": after a confirmation naming the count, the chosen records'
+    // shares (the ticked rows, else the selected ones). The rows stay.
+    void cancelShares();
+    // "重新分享": fresh links for the chosen records whose share is
+    // expired, blocked or gone; the old rows stay.
+    void reshare();
+    // "停止": asks the work to end and waits for it; what it stored stays.
+    void stopShareWork();
+    bool shareWorkRunning() const;
 
     // "查询": everything when no condition is filled in, else the matching
     // rows. A failed query is reported and leaves the grid empty; a date
@@ -80,6 +104,8 @@ public:
     static QString protectedFileMessage(const QString& path);
     // What 查询 says to a date range whose end lies before its start.
     static QString invertedRangeMessage();
+    // The question of 取消分享 for `count` records.
+    static QString cancelQuestion(std::size_t count);
 
     RecordsModel* model() const { return model_; }
     QTableView* grid() const { return grid_; }
@@ -87,6 +113,8 @@ public:
     QLineEdit* beforeNameEdit() const { return beforeName_; }
     QLineEdit* afterNameEdit() const { return afterName_; }
     QComboBox* kindList() const { return kind_; }
+    // 所有, 有效, 已过期, 已屏蔽, 已失效, 未同步 (in StateChoice's order).
+    QComboBox* stateList() const { return state_; }
     QLineEdit* userEdit() const { return user_; }
     QCheckBox* exactDateBox() const { return exactDateBox_; }
     QDateEdit* exactDateEdit() const { return exactDate_; }
@@ -97,6 +125,11 @@ public:
     QPushButton* deleteAllButton() const { return deleteAll_; }
     QPushButton* deleteSelectedButton() const { return deleteSelected_; }
     QPushButton* exportButton() const { return export_; }
+    QPushButton* syncButton() const { return sync_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* reshareButton() const { return reshare_; }
+    QPushButton* stopButton() const { return stopWork_; }
+    QProgressBar* workProgress() const { return workProgress_; }
     // Export check boxes in their design order: ID, 路径, 原名称, 新名称,
     // 链接, 密码, 分享时间, 大小, MD5, 用户名.
     const QList<QCheckBox*>& exportBoxes() const { return exportBoxes_; }
@@ -104,8 +137,12 @@ public:
     // The window's status line: what the last copy or deletion did.
     QLabel* statusLabel() const { return status_; }
 
+protected:
+    void done(int result) override;
+
 private:
     void buildConditionGroup();
+    void buildShareWork();
     void buildExportGroup();
     void buildGrid();
     // Lists with `filter` (null: everything) and remembers it for relist().
@@ -118,10 +155,18 @@ private:
     void showTickedCount();
     void showStatus(const QString& text);
     void report(const QString& text, bool failure = false);
+    // The ticked rows' ids, else those of the selected rows.
+    std::vector<std::int64_t> chosenIds() const;
+    void startShareWork(ShareWork work, std::vector<std::int64_t> ids, const QString& activity);
+    void showWorkProgress(const ShareWorkProgress& progress);
+    void finishShareWork(const Expected<std::string>& outcome);
+    void showStates();
+    void setWorking(bool working);
 
     RecordStore& store_;
     RecordsModel* model_ = nullptr;
     std::optional<RecordFilter> lastFilter_;
+    StateChoice lastChoice_ = StateChoice::Any;
     bool listed_ = false;
     SaveFileChooser chooseFile_;
 
@@ -130,6 +175,7 @@ private:
     QLineEdit* beforeName_ = nullptr;
     QLineEdit* afterName_ = nullptr;
     QComboBox* kind_ = nullptr;
+    QComboBox* state_ = nullptr;
     QCheckBox* exactDateBox_ = nullptr;
     QDateEdit* exactDate_ = nullptr;
     QCheckBox* rangeDateBox_ = nullptr;
@@ -147,6 +193,18 @@ private:
     QPushButton* deleteSelected_ = nullptr;
     QLabel* count_ = nullptr;
     QLabel* status_ = nullptr;
+
+    ShareWorkProvider* shareWork_ = nullptr;
+    QPushButton* sync_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* reshare_ = nullptr;
+    QPushButton* stopWork_ = nullptr;
+    QProgressBar* workProgress_ = nullptr;
+    QString activity_; // what the work is doing, for the progress text
+    std::int64_t statesShownAt_ = 0; // ms since epoch: the states shown last during the work
+    QTimer* statesTimer_ = nullptr; // shows the states a sync stored meanwhile
+    unsigned workRun_ = 0;           // numbers each piece of work, for its queued reports
+    std::jthread worker_;
 };
 
 // Writes the given columns of every row of `model` to `path` with the

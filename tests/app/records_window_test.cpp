@@ -193,12 +193,13 @@ TEST_F(RecordsWindowTest, OpensListingTheLedgerWithTheDesignedControls) {
         EXPECT_EQ(control->font().pixelSize(), 12);
     }
 
-    const QStringList headers = {"ID",   "路径", "原名称", "新名称", "链接", "密码", "时间",
-                                 "大小", "MD5",  "缩略图", "FID",    "用户", "选择"};
-    const int widths[] = {50, 170, 170, 170, 80, 40, 130, 60, 50, 50, 50, 100, 100};
+    // The ledger's twelve fields, the share's state and days left, the tick.
+    const QStringList headers = {"ID",   "路径", "原名称", "新名称", "链接", "密码",     "时间", "大小",
+                                 "MD5",  "缩略图", "FID",  "用户",   "状态", "剩余天数", "选择"};
+    const int widths[] = {50, 170, 170, 170, 80, 40, 130, 60, 50, 50, 50, 100, 60, 70, 100};
     QTableView* grid = window().grid();
-    ASSERT_EQ(model().columnCount(), 13);
-    for (int column = 0; column < 13; ++column) {
+    ASSERT_EQ(model().columnCount(), 15);
+    for (int column = 0; column < 15; ++column) {
         EXPECT_EQ(model().headerData(column, Qt::Horizontal).toString(), headers[column]);
         EXPECT_EQ(model().headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                   int(Qt::AlignCenter));
@@ -245,9 +246,13 @@ TEST_F(RecordsWindowTest, ListsThreeRecordsInOrderOnceHoweverOftenQueried) {
         EXPECT_EQ(model().index(row, 0).data(Qt::BackgroundRole).value<QColor>(),
                   QColor(236, 236, 236));
         EXPECT_FALSE(model().index(row, 1).data(Qt::BackgroundRole).isValid());
-        EXPECT_EQ(model().index(row, 12).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
-        EXPECT_TRUE(model().index(row, 12).data().toString().isEmpty());
-        EXPECT_TRUE(model().flags(model().index(row, 12)).testFlag(Qt::ItemIsUserCheckable));
+        EXPECT_EQ(model().index(row, kSelectColumn).data(Qt::CheckStateRole).toInt(),
+                  int(Qt::Unchecked));
+        EXPECT_TRUE(model().index(row, kSelectColumn).data().toString().isEmpty());
+        EXPECT_TRUE(
+            model().flags(model().index(row, kSelectColumn)).testFlag(Qt::ItemIsUserCheckable));
+        // Never synced: no state, no days.
+        EXPECT_TRUE(model().index(row, kStateColumn).data().toString().isEmpty());
     }
 }
 
