@@ -134,6 +134,7 @@ void RecordsWindow::startShareWork(ShareWork work, std::vector<std::int64_t> ids
         return;
     }
     activity_ = activity;
+    showStatus(QString());
     statesShownAt_ = nowMs();
     setWorking(true);
     showWorkProgress({});

@@ -12,6 +12,12 @@
 //       opens the records window beside it and saves the whole screen
 //       (SCREEN-FILE), then the main window at its minimum size
 //       (MINIMUM-FILE), and closes the window.
+//   app-driver records-sync FILE -- PROGRAM-OPTIONS
+//       logs in, shares every item of /我的文档, has the service block one
+//       share and the browser cancel another, opens the records window and
+//       syncs; then, three days later on the service's clock, syncs again and
+//       saves the screen while that sync is under way (FILE). The service
+//       should answer its share list slowly (--delay record=MS).
 //
 // PROGRAM-OPTIONS are the program's own (--origin, --data-dir, ...). The exit
 // status is the program's; 3 when a step did not come about.
@@ -20,12 +26,14 @@
 #include "app/program_start.h"
 #include "app/program_state.h"
 #include "sim_window.h"
+#include "ui/records_window.h"
 #include "ui/ui_wait.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -130,6 +138,63 @@ void screenshot(MainWindow& window, ProgramState&, const QStringList& files) {
     window.close();
 }
 
+// Posts to one of the simulator's control endpoints from the page, which
+// is on the simulator's origin.
+void simControl(MainWindow& window, const QString& path, const QString& json) {
+    pageScript(window, QStringLiteral("fetch(%1, {method: 'POST', body: %2}); return '';")
+                           .arg(jsString(path), jsString(json)));
+    waitPumping(300);
+}
+
+QString shareIdOf(MainWindow& window, int index) {
+    return pageScript(window,
+                      QStringLiteral("var x = new XMLHttpRequest(); x.open('GET', '/__sim/state', "
+                                     "false); x.send(); return String(JSON.parse(x.responseText)"
+                                     ".shares[%1].shareid);")
+                          .arg(index));
+}
+
+void recordsSync(MainWindow& window, ProgramState&, const QString& file) {
+    if (!logInAndOpen(window)) {
+        return;
+    }
+    const int items = pageScript(window, QStringLiteral("return String(__sim.selectAll());")).toInt();
+    BoxAnswerer boxes;
+    window.toolbarButton(kShareButton)->click();
+    if (!boxes.waitForBoxes(1, kStepMs) ||
+        !QTest::qWaitFor([&] { return !window.shareRunning(); }, kStepMs)) {
+        fail("the share run");
+        return;
+    }
+    simControl(window, QStringLiteral("/__sim/share/block"),
+               QStringLiteral("{\"shareid\":%1}").arg(shareIdOf(window, 1)));
+    simControl(window, QStringLiteral("/__sim/share/cancel"),
+               QStringLiteral("{\"shareid\":%1}").arg(shareIdOf(window, items - 2)));
+
+    window.onToolbarClick(kManageButton);
+    auto* records = window.findChild<RecordsWindow*>();
+    if (records == nullptr) {
+        fail("the records window");
+        return;
+    }
+    records->syncButton()->click();
+    if (!QTest::qWaitFor([&] { return !records->shareWorkRunning(); }, kStepMs)) {
+        fail("the first sync");
+        return;
+    }
+    simControl(window, QStringLiteral("/__sim/clock"), QStringLiteral("{\"advance\":259200}"));
+    records->syncButton()->click();
+    waitPumping(800);
+    if (!records->shareWorkRunning()) {
+        fail("a sync under way");
+        return;
+    }
+    if (!save(window.screen()->grabWindow(0), file)) {
+        return;
+    }
+    window.close();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -144,7 +209,8 @@ int main(int argc, char** argv) {
     if (i < argc) {
         scenario = argv[i++];
     }
-    while (scenario == "screenshot" && i < argc && std::strcmp(argv[i], "--") != 0) {
+    while ((scenario == "screenshot" || scenario == "records-sync") && i < argc &&
+           std::strcmp(argv[i], "--") != 0) {
         files.append(QString::fromLocal8Bit(argv[i++]));
     }
     if (i < argc && std::strcmp(argv[i], "--") == 0) {
@@ -162,9 +228,13 @@ int main(int argc, char** argv) {
         hooks.onShown = [files](MainWindow& window, ProgramState& state) {
             screenshot(window, state, files);
         };
+    } else if (scenario == "records-sync" && files.size() == 1) {
+        hooks.onShown = [files](MainWindow& window, ProgramState& state) {
+            recordsSync(window, state, files[0]);
+        };
     } else {
         std::fputs("usage: app-driver close-during-run | screenshot FILE SCREEN-FILE MINIMUM-FILE "
-                   "-- PROGRAM-OPTIONS\n",
+                   "| records-sync FILE -- PROGRAM-OPTIONS\n",
                    stderr);
         return 2;
     }
