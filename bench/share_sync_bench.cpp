@@ -9,8 +9,8 @@
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
 #include "share/share_sync.h"
-#include "sim_client.h"
 #include "sim_process.h"
+#include "sim_state.h"
 #include "temp_dir.h"
 
 #include <benchmark/benchmark.h>
@@ -71,14 +71,11 @@ std::string writeLedger(const std::string& file, const rapidjson::Value& shares)
 
 // Has the simulator make the shares, then writes their ledger.
 std::string makeSharesAndLedger(const SimProcess& sim, const std::string& file) {
-    auto control = vantorel::test::makeSimClient(sim);
-    const auto made = control->Post("/__sim/shares/make",
-                                    "{\"count\":" + std::to_string(kShares) + ",\"period\":7}",
-                                    "application/json");
-    if (!made || made->status != 200)
+    const std::optional<std::string> made = vantorel::test::makeBulkShares(sim, kShares, 7);
+    if (!made)
         return "the simulator made no shares";
     rapidjson::Document doc;
-    doc.Parse(made->body.c_str());
+    doc.Parse(made->c_str());
     if (!doc.IsObject() || !doc.HasMember("shares"))
         return "the simulator's shares are not JSON";
     return writeLedger(file, doc["shares"]);

@@ -92,9 +92,22 @@ public:
         command_.login = login;
     }
 
-    // Opens the ledger (for the ids to choose); the exit status when it
-    // cannot.
-    std::optional<int> openLedger() { return openForRecords(global_, ledger_); }
+    // Opens the ledger and reads the chosen ids into `ids`: those typed,
+    // then those of the records in each of `states`. The exit status when
+    // it cannot, its reason reported.
+    std::optional<int> choose(const std::vector<std::string>& texts,
+                              const std::vector<ShareState>& states,
+                              std::vector<std::int64_t>& ids) {
+        if (auto failed = openForRecords(global_, ledger_))
+            return failed;
+        auto chosen = chosenIds(ledger_, texts, states);
+        if (!chosen) {
+            report(chosen.error().message);
+            return chosen.error().code;
+        }
+        ids = std::move(*chosen);
+        return std::nullopt;
+    }
     RecordStore& ledger() { return ledger_; }
 
     // Gathers the login; the exit status when there is none.
@@ -255,17 +268,13 @@ int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
         return exit_status::usage;
     }
     ServiceCommand command(global, login);
-    if (auto failed = command.openLedger())
-        return *failed;
     std::vector<ShareState> states;
     if (expired)
         states.push_back(ShareState::Expired);
-    auto ids = chosenIds(command.ledger(), idTexts, states);
-    if (!ids) {
-        report(ids.error().message);
-        return ids.error().code;
-    }
-    if (ids->empty()) {
+    std::vector<std::int64_t> ids;
+    if (auto failed = command.choose(idTexts, states, ids))
+        return *failed;
+    if (ids.empty()) {
         std::printf("没有要取消的分享\n");
         return exit_status::completed;
     }
@@ -273,11 +282,11 @@ int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
         // A cancel cannot be undone; a script must say --yes, for there is
         // nobody to ask.
         if (isatty(STDIN_FILENO) == 0) {
-            report("refusing to cancel " + std::to_string(ids->size()) +
+            report("refusing to cancel " + std::to_string(ids.size()) +
                    " shares without --yes: standard input is not a terminal");
             return exit_status::usage;
         }
-        std::fprintf(stderr, "确定取消 %zu 个分享吗? 取消后链接立即失效 [y/N] ", ids->size());
+        std::fprintf(stderr, "确定取消 %zu 个分享吗? 取消后链接立即失效 [y/N] ", ids.size());
         std::string answer;
         std::getline(std::cin, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
@@ -291,7 +300,7 @@ int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
     CancelSummary summary;
     {
         SyncProgress progress(isatty(STDERR_FILENO) != 0);
-        summary = cancelRecordShares(*client, command.ledger(), *ids, command.userName(), unixNow(),
+        summary = cancelRecordShares(*client, command.ledger(), ids, command.userName(), unixNow(),
                                      &progress, command.stopToken());
     }
     for (const std::int64_t id : summary.notCancellable)
@@ -312,19 +321,15 @@ int runSharesReshare(const GlobalOptions& global, const LoginOptions& login,
         return exit_status::usage;
     }
     ServiceCommand command(global, login);
-    if (auto failed = command.openLedger())
-        return *failed;
     std::vector<ShareState> states;
     if (expired)
         states.push_back(ShareState::Expired);
     if (gone)
         states.push_back(ShareState::Gone);
-    auto ids = chosenIds(command.ledger(), idTexts, states);
-    if (!ids) {
-        report(ids.error().message);
-        return ids.error().code;
-    }
-    auto choice = chooseReshareItems(command.ledger(), *ids);
+    std::vector<std::int64_t> ids;
+    if (auto failed = command.choose(idTexts, states, ids))
+        return *failed;
+    auto choice = chooseReshareItems(command.ledger(), ids);
     if (!choice) {
         report(choice.error().message);
         return exit_status::ledger;

@@ -11,7 +11,6 @@
 #include "records/share_states.h"
 #include "share/share_run.h"
 #include "share/share_sync.h"
-#include "sim_client.h"
 #include "sim_process.h"
 #include "sim_request_log.h"
 #include "sim_state.h"
@@ -68,7 +67,6 @@ protected:
         auto origin = ServiceOrigin::parse(sim_->origin());
         ASSERT_TRUE(origin) << origin.error().message;
         connection_.origin = *origin;
-        client_ = makeSimClient(*sim_);
         ASSERT_TRUE(ledger_.openOrCreate(dir_.file("linkledger.db")));
         login_.cookieText = SimProcess::loginCookieHeader();
         login_.userName = SimProcess::kUser;
@@ -77,7 +75,6 @@ protected:
 
     void TearDown() override {
         if (sim_ && sim_->started()) {
-            client_.reset();
             EXPECT_EQ(sim_->stop(), 0) << "netdisk-sim did not end cleanly";
         }
     }
@@ -87,17 +84,13 @@ protected:
     // Shares made on the service, each with its ledger row; the rows' ids in
     // the order made.
     std::vector<MadeShare> makeShares(int count, int period, int offset = 0) {
-        auto res = client_->Post("/__sim/shares/make",
-                                 "{\"count\":" + std::to_string(count) +
-                                     ",\"period\":" + std::to_string(period) +
-                                     ",\"offset\":" + std::to_string(offset) + "}",
-                                 "application/json");
-        EXPECT_TRUE(res && res->status == 200) << (res ? res->body : "no reply");
+        const std::optional<std::string> reply = makeBulkShares(*sim_, count, period, offset);
+        EXPECT_TRUE(reply) << "the simulator made no shares";
         std::vector<MadeShare> made;
-        if (!res || res->status != 200)
+        if (!reply)
             return made;
         rapidjson::Document doc;
-        doc.Parse(res->body.c_str());
+        doc.Parse(reply->c_str());
         for (const auto& s : doc["shares"].GetArray()) {
             MadeShare m;
             m.shareId = s["shareid"].GetInt64();
@@ -181,7 +174,6 @@ protected:
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<httplib::Client> client_;
     ConnectionSettings connection_;
     RecordStore ledger_;
     LoginContext login_;
