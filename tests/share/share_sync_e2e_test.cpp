@@ -377,6 +377,38 @@ TEST_F(ShareSyncE2e, CancelOf250SharesGoesOutInThreeRequests) {
     EXPECT_EQ(logged("/share/cancel"), 3u);
 }
 
+TEST_F(ShareSyncE2e, CancelAsksOnlyForTheLoginsOwnShares) {
+    startSim();
+    const auto made = makeShares(2, 7);
+    ASSERT_EQ(made.size(), 2u);
+    const std::int64_t own = record(made[0]);
+    ShareRecord other;
+    other.isdir = "0";
+    other.path = made[1].path;
+    other.sharelink = made[1].link;
+    other.fid = made[1].fsId;
+    other.username = "another account";
+    ASSERT_TRUE(ledger_.insertRecord(other));
+    const std::int64_t others = ++lastId_;
+    // A sync of every account's rows gives both a shareid.
+    NetdiskClient client(connection_, login_);
+    ASSERT_TRUE(syncShares(client, ledger_, "", 1700000000).ok());
+    ASSERT_EQ(states().size(), 2u);
+
+    const std::vector<std::int64_t> chosen{own, others};
+    const CancelSummary summary =
+        cancelRecordShares(client, ledger_, chosen, login_.userName, 1700000100);
+    ASSERT_TRUE(summary.ok()) << summary.error;
+    EXPECT_EQ(summary.cancelled, 1u);
+    EXPECT_EQ(summary.notCancellable, std::vector<std::int64_t>{others});
+    const auto cancels = requestsTo(readRequestLog(logPath()), "/share/cancel");
+    ASSERT_EQ(cancels.size(), 1u);
+    EXPECT_EQ(cancels[0].body, "shareid_list=%5B" + std::to_string(made[0].shareId) + "%5D");
+    auto got = states();
+    EXPECT_EQ(got[own].state, ShareState::Gone);
+    EXPECT_EQ(got[others].state, ShareState::Active);
+}
+
 TEST_F(ShareSyncE2e, ACancelRefusedMidwayKeepsTheAcceptedBatchesMarked) {
     startSim({"--fault", "cancel:errno=2,after=1,times=1"});
     const auto ids = recordAll(makeShares(250, 7));
