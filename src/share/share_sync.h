@@ -5,6 +5,13 @@
 // gone), and chosen records' shares can be cancelled. Both front ends call
 // these from a thread of their own; progress comes through an observer and a
 // stop token ends the work between requests (or abandons the one in flight).
+//
+// A front end gets the login as for a share (ShareSession::prepare), makes
+// the client with the same stop token (NetdiskClient(connection, login,
+// stop)) and calls syncShares or cancelRecordShares with the login's
+// userName; re-sharing goes through ShareSession::startReshare with the
+// items chooseReshareItems picks. The records' states are then read with
+// ShareStates::select (records/share_states.h).
 
 #include "base/expected.h"
 #include "records/share_states.h"
