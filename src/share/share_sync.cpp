@@ -155,8 +155,9 @@ SyncSummary syncShares(ShareListApi& api, RecordStore& ledger, std::string_view 
 }
 
 CancelSummary cancelRecordShares(ShareListApi& api, RecordStore& ledger,
-                                 std::span<const std::int64_t> recordIds, std::int64_t now,
-                                 ShareSyncObserver* observer, std::stop_token stop) {
+                                 std::span<const std::int64_t> recordIds, std::string_view username,
+                                 std::int64_t now, ShareSyncObserver* observer,
+                                 std::stop_token stop) {
     CancelSummary summary;
     summary.asked = recordIds.size();
     ShareStates states(ledger);
@@ -174,7 +175,8 @@ CancelSummary cancelRecordShares(ShareListApi& api, RecordStore& ledger,
     std::unordered_map<std::int64_t, bool> known;
     for (const RecordWithState& row : *rows) {
         known[row.record.id] = true;
-        if (!row.status || row.status->shareId == 0 || row.status->state == ShareState::Gone) {
+        if (!row.status || row.status->shareId == 0 || row.status->state == ShareState::Gone ||
+            (!username.empty() && row.record.username != username)) {
             summary.notCancellable.push_back(row.record.id);
             continue;
         }

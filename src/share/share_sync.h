@@ -5,6 +5,13 @@
 // gone), and chosen records' shares can be cancelled. Both front ends call
 // these from a thread of their own; progress comes through an observer and a
 // stop token ends the work between requests (or abandons the one in flight).
+//
+// A front end gets the login as for a share (ShareSession::prepare), makes
+// the client with the same stop token (NetdiskClient(connection, login,
+// stop)) and calls syncShares or cancelRecordShares with the login's
+// userName; re-sharing goes through ShareSession::startReshare with the
+// items chooseReshareItems picks. The records' states are then read with
+// ShareStates::select (records/share_states.h).
 
 #include "base/expected.h"
 #include "records/share_states.h"
@@ -73,7 +80,8 @@ struct CancelSummary {
     std::size_t asked = 0;     // records chosen
     std::size_t cancelled = 0; // records whose share the service accepted to cancel
     // Chosen records that could not be cancelled: not in the ledger, a
-    // failure row, never synced (no shareid known) or gone already.
+    // failure row, another account's, never synced (no shareid known) or
+    // gone already.
     std::vector<std::int64_t> notCancellable;
     bool stopped = false;
     std::string error; // why it ended early; batches accepted before stay marked
@@ -86,9 +94,13 @@ struct CancelSummary {
 // marking each accepted batch's records gone before the next request. The
 // ledger rows themselves stay: they are the history, and they keep the items
 // from being shared twice.
+// Only the shares of `username` (the login's account) are asked for: the
+// service passes over another account's shareids without a word, and
+// marking those gone would be wrong. An empty `username` takes every row.
 CancelSummary cancelRecordShares(ShareListApi& api, RecordStore& ledger,
-                                 std::span<const std::int64_t> recordIds, std::int64_t now,
-                                 ShareSyncObserver* observer = nullptr, std::stop_token stop = {});
+                                 std::span<const std::int64_t> recordIds, std::string_view username,
+                                 std::int64_t now, ShareSyncObserver* observer = nullptr,
+                                 std::stop_token stop = {});
 
 // The record ids in one state, for "every expired share" and the like.
 Expected<std::vector<std::int64_t>> recordIdsInState(RecordStore& ledger, ShareState state,

@@ -195,4 +195,16 @@ bool simControl(const SimProcess& sim, const std::string& path, const std::strin
     return res && res->status == 200;
 }
 
+std::optional<std::string> makeBulkShares(const SimProcess& sim, int count, int period,
+                                          int offset) {
+    const auto client = makeSimClient(sim);
+    const std::string body = "{\"count\":" + std::to_string(count) +
+                             ",\"period\":" + std::to_string(period) +
+                             ",\"offset\":" + std::to_string(offset) + "}";
+    const auto res = client->Post("/__sim/shares/make", body, "application/json");
+    if (!res || res->status != 200)
+        return std::nullopt;
+    return res->body;
+}
+
 } // namespace vantorel::test

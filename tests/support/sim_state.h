@@ -80,4 +80,9 @@ std::string jsonQuote(const std::string& text);
 // "/__sim/reset"); true when the simulator accepted it.
 bool simControl(const SimProcess& sim, const std::string& path, const std::string& json = "{}");
 
+// POST /__sim/shares/make for `count` files from `offset` on: the reply
+// body, nothing when the simulator refused.
+std::optional<std::string> makeBulkShares(const SimProcess& sim, int count, int period = 7,
+                                          int offset = 0);
+
 } // namespace vantorel::test
