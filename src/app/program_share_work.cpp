@@ -81,7 +81,7 @@ Expected<std::string> cancel(ShareSession& session, PreparedShare& share, Record
                              std::stop_token stop) {
     NetdiskClient client(session.settings().connection, share.login, stop);
     const CancelSummary summary =
-        cancelRecordShares(client, ledger, ids, unixNow(), &progress, stop);
+        cancelRecordShares(client, ledger, ids, share.login.userName, unixNow(), &progress, stop);
     if (!summary.ok()) {
         return Error{"取消分享失败 (已取消 " + std::to_string(summary.cancelled) +
                          " 个): " + summary.error,
