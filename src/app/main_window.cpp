@@ -199,8 +199,8 @@ MainWindow::MainWindow(ProgramState& state, std::unique_ptr<QWebEngineProfile> p
     });
 
     loginSource_ = std::make_unique<WebLoginSource>(*view_, *cookies_, origin_);
-    shareWork_ = std::make_unique<ProgramShareWork>(*loginSource_, state_.recordStore,
-                                                    session_->settings());
+    shareWork_ =
+        std::make_unique<ProgramShareWork>(*loginSource_, state_.recordStore, session_->settings());
 
     openers_[kHelpButton] = [](QWidget* parent) {
         HelpWindow dialog(parent);

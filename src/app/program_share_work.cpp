@@ -142,28 +142,27 @@ ProgramShareWork::ProgramShareWork(BrowserSource& browser, RecordStore& ledger,
 Expected<ShareWorkJob> ProgramShareWork::prepare(ShareWork work,
                                                  std::vector<std::int64_t> recordIds) {
     auto browser = std::make_shared<BrowserAnswers>(browser_, BrowserAnswers::Selection::NotNeeded);
-    return ShareWorkJob([work, ids = std::move(recordIds), browser, &ledger = ledger_,
-                         settings = settings_](std::stop_token stop,
-                                               const ShareWorkReporter& report)
-                            -> Expected<std::string> {
-        WorkProgress progress(report);
-        ShareSession session(settings, ledger, progress);
-        // The same options, ledger and login as a share run, so that a
-        // re-share uses the code and period of set.ini.
-        Expected<PreparedShare> prepared = session.prepare(*browser, stop);
-        if (!prepared) {
-            return prepared.error();
-        }
-        switch (work) {
-        case ShareWork::Sync:
-            return sync(session, *prepared, ledger, progress, stop);
-        case ShareWork::Cancel:
-            return cancel(session, *prepared, ledger, ids, progress, stop);
-        case ShareWork::Reshare:
-            return reshare(session, std::move(*prepared), ledger, ids, progress, stop);
-        }
-        return Error{"unknown work", 0};
-    });
+    return ShareWorkJob(
+        [work, ids = std::move(recordIds), browser, &ledger = ledger_, settings = settings_](
+            std::stop_token stop, const ShareWorkReporter& report) -> Expected<std::string> {
+            WorkProgress progress(report);
+            ShareSession session(settings, ledger, progress);
+            // The same options, ledger and login as a share run, so that a
+            // re-share uses the code and period of set.ini.
+            Expected<PreparedShare> prepared = session.prepare(*browser, stop);
+            if (!prepared) {
+                return prepared.error();
+            }
+            switch (work) {
+            case ShareWork::Sync:
+                return sync(session, *prepared, ledger, progress, stop);
+            case ShareWork::Cancel:
+                return cancel(session, *prepared, ledger, ids, progress, stop);
+            case ShareWork::Reshare:
+                return reshare(session, std::move(*prepared), ledger, ids, progress, stop);
+            }
+            return Error{"unknown work", 0};
+        });
 }
 
 } // namespace vantorel::gui

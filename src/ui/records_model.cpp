@@ -17,8 +17,8 @@ namespace {
 constexpr std::size_t kPageRows = 5000;
 
 const char16_t* const kHeaders[kRecordColumnCount] = {
-    u"ID",   u"路径", u"原名称", u"新名称", u"链接", u"密码",     u"时间", u"大小",
-    u"MD5",  u"缩略图", u"FID",  u"用户",   u"状态", u"剩余天数", u"选择",
+    u"ID",  u"路径",   u"原名称", u"新名称", u"链接", u"密码",     u"时间", u"大小",
+    u"MD5", u"缩略图", u"FID",    u"用户",   u"状态", u"剩余天数", u"选择",
 };
 constexpr int kWidths[kRecordColumnCount] = {50, 170, 170, 170, 80, 40, 130, 60,
                                              50, 50,  50,  100, 60, 70, 100};

@@ -10,9 +10,9 @@
 
 #include <QAbstractTableModel>
 #include <array>
-#include <optional>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,8 +61,7 @@ class RecordRows {
 public:
     void reserve(std::size_t rows, std::size_t textBytes);
     // One row's twelve fields in grid order; the id is read from field 0.
-    void append(const std::array<std::string_view, kRecordFieldCount>& fields,
-                RowShare share = {});
+    void append(const std::array<std::string_view, kRecordFieldCount>& fields, RowShare share = {});
 
     std::size_t size() const { return ids_.size(); }
     bool empty() const { return ids_.empty(); }

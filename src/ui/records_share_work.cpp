@@ -183,8 +183,8 @@ void RecordsWindow::showWorkProgress(const ShareWorkProgress& progress) {
     if (progress.ledgerChanged && !statesTimer_->isActive()) {
         // At most one reading per second, and the last change always shown.
         const std::int64_t since = nowMs() - statesShownAt_;
-        statesTimer_->start(static_cast<int>(std::clamp<std::int64_t>(
-            kStatesRefreshMs - since, 0, kStatesRefreshMs)));
+        statesTimer_->start(static_cast<int>(
+            std::clamp<std::int64_t>(kStatesRefreshMs - since, 0, kStatesRefreshMs)));
     }
 }
 

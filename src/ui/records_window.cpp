@@ -25,8 +25,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -424,8 +424,7 @@ QString RecordsWindow::deleteSelectedQuestion(std::size_t count) {
 void RecordsWindow::list(const std::optional<RecordFilter>& filter) {
     lastFilter_ = filter;
     listed_ = true;
-    Expected<RecordRows> rows =
-        fetchRecordRows(store_, filter ? &*filter : nullptr, lastChoice_);
+    Expected<RecordRows> rows = fetchRecordRows(store_, filter ? &*filter : nullptr, lastChoice_);
     if (!rows) {
         model_->clear();
         count_->clear();
@@ -583,7 +582,8 @@ void RecordsWindow::openContextMenu(const QPoint& viewportPos) {
     });
     if (shareWork_ != nullptr) {
         menu.addSeparator();
-        QAction* cancel = menu.addAction(QStringLiteral("取消分享"), this, [this] { cancelShares(); });
+        QAction* cancel =
+            menu.addAction(QStringLiteral("取消分享"), this, [this] { cancelShares(); });
         QAction* again = menu.addAction(QStringLiteral("重新分享"), this, [this] { reshare(); });
         cancel->setEnabled(!shareWorkRunning());
         again->setEnabled(!shareWorkRunning());

@@ -200,9 +200,9 @@ private:
     QPushButton* reshare_ = nullptr;
     QPushButton* stopWork_ = nullptr;
     QProgressBar* workProgress_ = nullptr;
-    QString activity_; // what the work is doing, for the progress text
+    QString activity_;               // what the work is doing, for the progress text
     std::int64_t statesShownAt_ = 0; // ms since epoch: the states shown last during the work
-    QTimer* statesTimer_ = nullptr; // shows the states a sync stored meanwhile
+    QTimer* statesTimer_ = nullptr;  // shows the states a sync stored meanwhile
     unsigned workRun_ = 0;           // numbers each piece of work, for its queued reports
     std::jthread worker_;
 };

@@ -45,8 +45,7 @@ public:
 
     // On the UI thread: takes what the work needs from the browser (the
     // login) and returns the job, or why it cannot start.
-    virtual Expected<ShareWorkJob> prepare(ShareWork work,
-                                           std::vector<std::int64_t> recordIds) = 0;
+    virtual Expected<ShareWorkJob> prepare(ShareWork work, std::vector<std::int64_t> recordIds) = 0;
 };
 
 } // namespace vantorel::gui

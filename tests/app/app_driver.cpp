@@ -158,7 +158,8 @@ void recordsSync(MainWindow& window, ProgramState&, const QString& file) {
     if (!logInAndOpen(window)) {
         return;
     }
-    const int items = pageScript(window, QStringLiteral("return String(__sim.selectAll());")).toInt();
+    const int items =
+        pageScript(window, QStringLiteral("return String(__sim.selectAll());")).toInt();
     BoxAnswerer boxes;
     window.toolbarButton(kShareButton)->click();
     if (!boxes.waitForBoxes(1, kStepMs) ||

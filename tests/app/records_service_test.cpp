@@ -15,8 +15,8 @@
 using namespace vantorel::gui;
 using namespace vantorel::gui::test;
 using vantorel::test::readSimState;
-using vantorel::test::SimShare;
 using vantorel::test::simControl;
+using vantorel::test::SimShare;
 
 namespace {
 
@@ -82,8 +82,8 @@ protected:
         EXPECT_TRUE(state);
         SimShare found;
         for (const SimShare& share : state->shares) {
-            if (!share.paths.empty() &&
-                share.paths[0] == "/我的文档/" + name.toStdString() && !share.cancelled) {
+            if (!share.paths.empty() && share.paths[0] == "/我的文档/" + name.toStdString() &&
+                !share.cancelled) {
                 found = share;
             }
         }
@@ -112,7 +112,8 @@ TEST_F(RecordsServiceTest, SyncShowsEachShareAsTheServiceHasIt) {
         << records.statusLabel()->text().toStdString();
 
     // A week and a day later every link still listed has expired.
-    ASSERT_TRUE(simControl(*sim_, "/__sim/clock", "{\"advance\":" + std::to_string(8 * kDay) + "}"));
+    ASSERT_TRUE(
+        simControl(*sim_, "/__sim/clock", "{\"advance\":" + std::to_string(8 * kDay) + "}"));
     work(records, records.syncButton());
     EXPECT_EQ(statesByName(records),
               (std::map<QString, QString>{{kItems[0], QStringLiteral("已过期")},

@@ -110,10 +110,8 @@ protected:
 
     void storeStates() {
         const ShareStatus statuses[] = {
-            status(1, ShareState::Active, 7, 3 * kDay + 60),
-            status(2, ShareState::Expired, -1, 0),
-            status(3, ShareState::Blocked, 7, 5 * kDay),
-            status(4, ShareState::Gone, 7, 0),
+            status(1, ShareState::Active, 7, 3 * kDay + 60), status(2, ShareState::Expired, -1, 0),
+            status(3, ShareState::Blocked, 7, 5 * kDay), status(4, ShareState::Gone, 7, 0),
             // 5 was never checked
         };
         ASSERT_TRUE(ShareStates(store_).store(statuses));
@@ -181,8 +179,8 @@ struct StateCase {
     std::vector<std::int64_t> ids;
 };
 
-class RecordsStateFilter : public RecordsSharesTest, public ::testing::WithParamInterface<StateCase> {
-};
+class RecordsStateFilter : public RecordsSharesTest,
+                           public ::testing::WithParamInterface<StateCase> {};
 
 TEST_P(RecordsStateFilter, ListsTheRowsInThatState) {
     storeStates();
@@ -195,8 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Choices, RecordsStateFilter,
                          ::testing::Values(StateCase{"Any", 0, {1, 2, 3, 4, 5}},
                                            StateCase{"Active", 1, {1}},
                                            StateCase{"Expired", 2, {2}},
-                                           StateCase{"Blocked", 3, {3}},
-                                           StateCase{"Gone", 4, {4}},
+                                           StateCase{"Blocked", 3, {3}}, StateCase{"Gone", 4, {4}},
                                            StateCase{"NeverChecked", 5, {5}}),
                          CaseName());
 
@@ -225,25 +222,26 @@ TEST_F(RecordsSharesTest, WithoutTheProgramsShareWorkItsButtonsAreHidden) {
 TEST_F(RecordsSharesTest, SyncShowsItsProgressAndTheStatesAsTheyAreStored) {
     window().query();
     std::atomic<bool> release = false;
-    work_.setBody([&](std::stop_token stop, const ShareWorkReporter& report) -> Expected<std::string> {
-        report({.done = 0, .total = 0});
-        const ShareStatus first[] = {status(1, ShareState::Expired, -1, 0)};
-        if (Status stored = ShareStates(store_).store(first); !stored) {
-            return stored.error();
-        }
-        report({.done = 100, .total = 0, .ledgerChanged = true});
-        while (!release && !stop.stop_requested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return std::string("已同步 1 条记录");
-    });
+    work_.setBody(
+        [&](std::stop_token stop, const ShareWorkReporter& report) -> Expected<std::string> {
+            report({.done = 0, .total = 0});
+            const ShareStatus first[] = {status(1, ShareState::Expired, -1, 0)};
+            if (Status stored = ShareStates(store_).store(first); !stored) {
+                return stored.error();
+            }
+            report({.done = 100, .total = 0, .ledgerChanged = true});
+            while (!release && !stop.stop_requested()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return std::string("已同步 1 条记录");
+        });
     QTest::mouseClick(window().syncButton(), Qt::LeftButton);
     ASSERT_TRUE(window().shareWorkRunning());
     EXPECT_FALSE(window().syncButton()->isEnabled());
     EXPECT_FALSE(window().cancelButton()->isEnabled());
     // The page stored shows while the sync goes on.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cell(0, kStateColumn) == QStringLiteral("已过期"); },
-                                5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return cell(0, kStateColumn) == QStringLiteral("已过期"); }, 5000));
     EXPECT_EQ(window().workProgress()->text(), QStringLiteral("正在同步状态 100"));
     const QRect bar = window().workProgress()->geometry();
     EXPECT_TRUE(window().workProgress()->isVisible());
@@ -263,19 +261,20 @@ TEST_F(RecordsSharesTest, SyncShowsItsProgressAndTheStatesAsTheyAreStored) {
 TEST_F(RecordsSharesTest, StopEndsTheWorkAndKeepsWhatItStored) {
     window().query();
     std::atomic<bool> stopped = false;
-    work_.setBody([&](std::stop_token stop, const ShareWorkReporter& report) -> Expected<std::string> {
-        const ShareStatus page[] = {status(1, ShareState::Active, 7, 2 * kDay),
-                                    status(2, ShareState::Gone, 7, 0)};
-        if (Status stored = ShareStates(store_).store(page); !stored) {
-            return stored.error();
-        }
-        report({.done = 2, .total = 5, .ledgerChanged = true});
-        while (!stop.stop_requested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        stopped = true;
-        return Error{"stopped", 0};
-    });
+    work_.setBody(
+        [&](std::stop_token stop, const ShareWorkReporter& report) -> Expected<std::string> {
+            const ShareStatus page[] = {status(1, ShareState::Active, 7, 2 * kDay),
+                                        status(2, ShareState::Gone, 7, 0)};
+            if (Status stored = ShareStates(store_).store(page); !stored) {
+                return stored.error();
+            }
+            report({.done = 2, .total = 5, .ledgerChanged = true});
+            while (!stop.stop_requested()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            stopped = true;
+            return Error{"stopped", 0};
+        });
     window().syncStates();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window().workProgress()->text() == QStringLiteral("正在同步状态 2/5"); },

@@ -194,8 +194,9 @@ TEST_F(RecordsWindowTest, OpensListingTheLedgerWithTheDesignedControls) {
     }
 
     // The ledger's twelve fields, the share's state and days left, the tick.
-    const QStringList headers = {"ID",   "路径", "原名称", "新名称", "链接", "密码",     "时间", "大小",
-                                 "MD5",  "缩略图", "FID",  "用户",   "状态", "剩余天数", "选择"};
+    const QStringList headers = {"ID",   "路径", "原名称", "新名称",   "链接",
+                                 "密码", "时间", "大小",   "MD5",      "缩略图",
+                                 "FID",  "用户", "状态",   "剩余天数", "选择"};
     const int widths[] = {50, 170, 170, 170, 80, 40, 130, 60, 50, 50, 50, 100, 60, 70, 100};
     QTableView* grid = window().grid();
     ASSERT_EQ(model().columnCount(), 15);
