@@ -1,6 +1,8 @@
 #include "records/record_store.h"
 
 #include "records/ledger_sql.h"
+#include "records/sqlite_statement.h"
+#include "records/write_probe.h"
 
 #include <sqlite3.h>
 #include <string>
@@ -43,59 +45,16 @@ public:
     }
 };
 
+using sqlite::bindText;
+using sqlite::columnText;
+using sqlite::ResetOnExit;
+using sqlite::Statement;
+
 namespace {
 
 std::string utf8Of(const fs::path& p) {
     const std::u8string u = p.u8string();
     return std::string(u.begin(), u.end());
-}
-
-// Finalizes on every way out of a one-off statement.
-class Statement {
-public:
-    Statement() = default;
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt** out() { return &statement_; }
-    sqlite3_stmt* get() const { return statement_; }
-
-private:
-    sqlite3_stmt* statement_ = nullptr;
-};
-
-// Leaves a kept statement ready for its next use, whatever happened.
-class ResetOnExit {
-public:
-    explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
-    ~ResetOnExit() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-    ResetOnExit(const ResetOnExit&) = delete;
-    ResetOnExit& operator=(const ResetOnExit&) = delete;
-
-private:
-    sqlite3_stmt* statement_;
-};
-
-// Binds a text as a text, never as NULL: an empty key must match empty
-// columns, and a NULL would match nothing.
-int bindText(sqlite3_stmt* statement, int index, std::string_view text) {
-    static constexpr char kEmpty[] = "";
-    const char* data = text.data() ? text.data() : kEmpty;
-    return sqlite3_bind_text64(statement, index, data, text.size(), SQLITE_STATIC, SQLITE_UTF8);
-}
-
-std::string columnText(sqlite3_stmt* statement, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    if (!text)
-        return {};
-    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
-}
-
-Error notOpen() {
-    return Error{"the ledger is not open", SQLITE_MISUSE};
 }
 
 bool isDate(const std::string& text) {
@@ -137,6 +96,28 @@ std::string setJournalMode(sqlite3* db, const char* mode) {
 RecordStore::~RecordStore() {
     std::lock_guard lock(mutex_);
     (void)closeLocked();
+}
+
+Error RecordStore::notOpen() {
+    return Error{"the ledger is not open", SQLITE_MISUSE};
+}
+
+Error RecordStore::writeFailure(std::string_view what) const {
+    const std::string file = utf8Of(path_);
+    const std::string where = std::string(what) + " ('" + file + "')";
+    const int primary = sqlite3_errcode(db_) & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        return Error{where + ": another program is writing to the file and holds it locked (" +
+                         sqlite3_errmsg(db_) + ")",
+                     sqlite3_extended_errcode(db_)};
+    if (file != ":memory:") {
+        const std::string why = whyNotWritable(path_, sqlite3_system_errno(db_));
+        if (!why.empty() &&
+            (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR || primary == SQLITE_FULL ||
+             primary == SQLITE_READONLY || primary == SQLITE_PERM))
+            return Error{where + ": " + why, sqlite3_extended_errcode(db_)};
+    }
+    return failure(where);
 }
 
 Error RecordStore::failure(std::string_view what) const {
@@ -199,8 +180,11 @@ Status RecordStore::openLocked(const fs::path& path) {
 
     // SQLite falls back to reading only when it may not write; a ledger that
     // cannot record would have every item shared again on each run.
-    if (sqlite3_db_readonly(db_, "main") == 1)
-        return Error{where + ": the file can only be read", SQLITE_READONLY};
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        const std::string why = whyNotWritable(path, 0);
+        return Error{where + ": " + (why.empty() ? "the file can only be read" : why),
+                     SQLITE_READONLY};
+    }
 
     auto schema = [&]() -> Expected<std::pair<bool, int>> {
         Statement check;
@@ -261,7 +245,8 @@ Status RecordStore::openLocked(const fs::path& path) {
 }
 
 Status RecordStore::closeLocked() {
-    for (sqlite3_stmt** statement : {&findByMd5_, &findByFid_, &findSharedByFid_, &insert_}) {
+    for (sqlite3_stmt** statement :
+         {&findByMd5_, &findByFid_, &findSharedByFid_, &insert_, &writeIntent_, &dropIntent_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -336,6 +321,10 @@ Expected<bool> RecordStore::findSharedByFid(std::string_view fid) {
 
 Status RecordStore::insertRecord(const ShareRecord& record) {
     std::lock_guard lock(mutex_);
+    return insertLocked(record);
+}
+
+Status RecordStore::insertLocked(const ShareRecord& record) {
     if (!db_)
         return notOpen();
     ResetOnExit reset(insert_);
@@ -351,7 +340,7 @@ Status RecordStore::insertRecord(const ShareRecord& record) {
             return failure(what);
     }
     if (sqlite3_step(insert_) != SQLITE_DONE)
-        return failure(what);
+        return writeFailure(what);
     return {};
 }
 
