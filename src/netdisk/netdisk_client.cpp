@@ -198,4 +198,51 @@ RenameReply NetdiskClient::renameItem(std::string_view path, std::string_view ne
     return reply;
 }
 
+Expected<std::vector<ServiceShare>> NetdiskClient::findSharesSince(std::int64_t since) {
+    std::vector<ServiceShare> found;
+    for (int page = 1;; ++page) {
+        const HttpResponse response = HttpRequest::perform(
+            shareListUrl(connection_.origin.text(), login_.bdstoken, page),
+            serviceRequestOptions(connection_, login_.cookieText, webApiHeaders(connection_.origin),
+                                  stop_, &client_));
+        if (std::string failure = exchangeFailure(response); !failure.empty())
+            return Error{"无法读取分享列表: " + failure, response.status};
+        JsonDocument answer;
+        if (!answer.parse(response.body))
+            return Error{"无法读取分享列表: 服务的回答不是 JSON"};
+        if (const std::optional<int> errnoValue = replyErrno(answer);
+            errnoValue && *errnoValue != 0)
+            return Error{"无法读取分享列表: errno " + std::to_string(*errnoValue), *errnoValue};
+        // An empty page may come as [], as {} or as a bare {}: the end of the
+        // list either way.
+        const int n = answer.typeOf("list") == JsonDocument::kTypeArray ? answer.count("list") : 0;
+        bool older = n == 0;
+        for (int i = 0; i < n; ++i) {
+            const std::string at = "list[" + std::to_string(i) + "].";
+            ServiceShare share;
+            share.ctime = textToInt64(answer.getText(at + "ctime"));
+            if (share.ctime < since) {
+                older = true;
+                continue;
+            }
+            share.shareId = answer.getText(at + "shareId");
+            share.link = answer.getText(at + "shortlink");
+            share.path = answer.getText(at + "typicalPath");
+            const int items = answer.count(at + "fsIds");
+            for (int k = 0; k < items; ++k)
+                share.fsIds.push_back(answer.getText(at + "fsIds[" + std::to_string(k) + "]"));
+            // A member without its link or its items cannot settle anything.
+            if (!share.link.empty() && !share.fsIds.empty())
+                found.push_back(std::move(share));
+        }
+        if (older || n < kShareListPageSize)
+            return found;
+    }
+}
+
+std::chrono::milliseconds NetdiskClient::inFlightLimit() const {
+    return std::chrono::milliseconds(
+        2 * effectiveTimeoutMs(connection_.timeoutSeconds).value_or(15000L));
+}
+
 } // namespace vantorel

@@ -44,6 +44,9 @@ public:
     ShareReply createShareLink(std::string_view period, std::string_view code,
                                std::string_view fsId) override;
     RenameReply renameItem(std::string_view path, std::string_view newName) override;
+    Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t since) override;
+    // Twice the request time-out.
+    std::chrono::milliseconds inFlightLimit() const override;
 
 private:
     Expected<ListingPage> fetchListingPage(std::string_view dir, int page);
