@@ -7,6 +7,7 @@
 #include "base/expected.h"
 #include "base/wait.h"
 #include "netdisk/login_context.h"
+#include "records/ledger_lock.h"
 #include "settings/share_options.h"
 #include "share/folder_walk.h"
 
@@ -74,6 +75,10 @@ enum class RunEnd {
     LedgerFailed,  // a ledger lookup or a success row failed; the run stopped there
     ListingFailed, // a folder could not be listed; nothing was shared
     RunRefused,    // the service refused the account or the session
+    // The intents of an earlier run could not be settled (the share list
+    // could not be read); nothing was shared, for anything might have been
+    // shared twice.
+    SettleFailed,
 };
 
 struct RunSummary {
@@ -98,6 +103,7 @@ enum class StartRefusal : int {
     BadSettings = 5,         // a setting the service would refuse, or a bad override
     SettingsUnreadable = 6,  // set.ini cannot be read
     ServiceUnreachable = 7,  // no answer from the service, or an error page
+    LedgerInUse = 8,         // another run holds the ledger's lock
 };
 
 // How the run's effects reach the front end. Calls come from the worker
@@ -135,6 +141,14 @@ using PauseFunction = std::function<WaitResult(std::stop_token stop, std::chrono
 // day. Runs use the system clock; a test may fix it.
 using ClockFunction = std::function<std::int64_t()>;
 
+// The refusal of a run whose ledger lock could not be taken (a LockFailure
+// error): LedgerInUse, or NoLedger with the reason.
+Error lockRefusal(const Error& failed);
+
+// The lock of the ledger's file; one that holds nothing for a ledger in
+// memory, which is this process's alone.
+Expected<LedgerLock> lockLedger(const RecordStore& ledger);
+
 class ShareRun {
 public:
     // Without `pause` the run waits with waitFor; without `clock` it reads
@@ -151,8 +165,10 @@ public:
     // share would be refused), when the ledger is not open (nothing would be
     // recorded), or when the selection is neither "[]" nor a JSON array (the
     // page could not say what is selected, and sharing nothing would look
-    // like success).
-    Status start(LoginContext login, ShareOptions options);
+    // like success). A run holds the ledger's lock (ledger_lock.h) from its
+    // start to its end: `lock` when it holds it already, else the run takes
+    // it, and refuses (LedgerInUse) when another run has it.
+    Status start(LoginContext login, ShareOptions options, LedgerLock lock = {});
 
     // Ends the run: the pause returns, a request in flight is aborted, no
     // further entry is started, and the worker is joined. A success already

@@ -45,7 +45,7 @@ Expected<ShareOptions> ShareSession::readOptions() const {
     return options;
 }
 
-Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_token stop) const {
+Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_token stop) {
     Expected<ShareOptions> options = readOptions();
     if (!options)
         return options.error();
@@ -57,8 +57,21 @@ Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_
                            StartRefusal::NoLedger);
     }
 
+    // Two runs side by side would share the same items twice; the second
+    // is turned away before it asks the service anything.
+    Expected<LedgerLock> lock = lockLedger(ledger_);
+    if (!lock && lock.error().code == static_cast<int>(LockFailure::InUse) && run_.running()) {
+        // This session's own run, still writing its last: it lets go as it
+        // ends.
+        run_.wait();
+        lock = lockLedger(ledger_);
+    }
+    if (!lock)
+        return lockRefusal(lock.error());
+
     Status tokens;
     PreparedShare share;
+    share.lock = std::make_shared<LedgerLock>(std::move(*lock));
     share.options = std::move(*options);
     share.login = gatherLoginContext(browser, settings_.connection, std::move(stop), &tokens);
     // A service that cannot be reached says nothing about the login; asking
@@ -85,7 +98,10 @@ void ShareSession::shareAddressFolder(PreparedShare& share) {
 Status ShareSession::start(PreparedShare share) {
     if (share.selection != SelectionState::Readable)
         return refusal(std::string(kSelectionUnreadableMessage), StartRefusal::SelectionUnreadable);
-    return run_.start(std::move(share.login), std::move(share.options));
+    LedgerLock lock;
+    if (share.lock)
+        lock = std::move(*share.lock);
+    return run_.start(std::move(share.login), std::move(share.options), std::move(lock));
 }
 
 } // namespace vantorel

@@ -12,6 +12,7 @@
 #include "share/share_run.h"
 
 #include <filesystem>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ struct PreparedShare {
     // The folder of the address as the user knows it ("/docs"), for the
     // question whether to share it when the page gave no selection.
     std::string folder;
+    // The ledger's lock, taken before the first request and handed to the
+    // run; dropping the share releases it.
+    std::shared_ptr<LedgerLock> lock;
 };
 
 class ShareSession {
@@ -59,13 +63,14 @@ public:
     // would be refused (an extraction code the service does not take).
     Expected<ShareOptions> readOptions() const;
 
-    // Reads the options, opens the ledger, and gathers the login from the
-    // browser side and the token requests; `stop` cuts the requests short.
-    // The error's code is a StartRefusal: BadSettings, NoLedger,
+    // Reads the options, opens the ledger, takes its lock, and gathers the
+    // login from the browser side and the token requests; `stop` cuts the
+    // requests short. The error's code is a StartRefusal: BadSettings,
+    // NoLedger, LedgerInUse (another run, before any request),
     // ServiceUnreachable (no answer, or an error page: nothing is known of
     // the login) or NotLoggedIn. Blocks for the requests, so a window calls
     // it off its own thread (the browser answers taken before).
-    Expected<PreparedShare> prepare(BrowserSource& browser, std::stop_token stop) const;
+    Expected<PreparedShare> prepare(BrowserSource& browser, std::stop_token stop);
 
     // For a page without a selection whose address names a folder: share
     // that whole folder.
