@@ -36,15 +36,19 @@ Status RecordStore::ensureJournalLocked() {
     const char* what = "cannot write the share journal";
     if (Status made = execLocked(ledger_sql::kCreateIntentTable, what); !made)
         return made;
-    for (const auto& [sql, statement] : {std::pair{ledger_sql::kWriteIntent, &writeIntent_},
-                                         std::pair{ledger_sql::kDropIntent, &dropIntent_}}) {
+    // Kept, as the ledger's own statements are: each shared item writes an
+    // intent and then its row with the intent's removal.
+    const std::pair<const char*, sqlite3_stmt**> kept[] = {
+        {ledger_sql::kDropIntent, &dropIntent_},
+        {ledger_sql::kBeginImmediate, &begin_},
+        {ledger_sql::kCommit, &commit_},
+        {ledger_sql::kWriteIntent, &writeIntent_}}; // last: the mark of a journal ready
+    for (const auto& [sql, statement] : kept) {
+        sqlite3_finalize(*statement); // of an earlier try that failed
+        *statement = nullptr;
         if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr) !=
-            SQLITE_OK) {
-            Error error = failure(what);
-            sqlite3_finalize(writeIntent_);
-            writeIntent_ = nullptr;
-            return error;
-        }
+            SQLITE_OK)
+            return failure(what);
     }
     return {};
 }
@@ -99,10 +103,15 @@ Status RecordStore::recordOutcome(const ShareRecord& row) {
     if (Status ready = ensureJournalLocked(); !ready)
         return ready;
     const std::string what = "cannot record '" + row.beforename + "' in the ledger";
-    if (Status begun = execLocked("BEGIN IMMEDIATE;", what); !begun)
-        return begun;
+    auto step = [](sqlite3_stmt* statement) {
+        ResetOnExit reset(statement);
+        return sqlite3_step(statement) == SQLITE_DONE;
+    };
+    if (!step(begin_))
+        return writeFailure(what);
     auto rollBack = [&](Error error) {
-        sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+        if (!sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
         return error;
     };
     if (Status inserted = insertLocked(row); !inserted)
@@ -113,7 +122,7 @@ Status RecordStore::recordOutcome(const ShareRecord& row) {
             sqlite3_step(dropIntent_) != SQLITE_DONE)
             return rollBack(writeFailure(what));
     }
-    if (sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (!step(commit_))
         return rollBack(writeFailure(what));
     return {};
 }

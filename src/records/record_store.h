@@ -148,6 +148,8 @@ private:
     // Prepared once the journal's table is there.
     sqlite3_stmt* writeIntent_ = nullptr;
     sqlite3_stmt* dropIntent_ = nullptr;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
     // Whether the connection runs in write-ahead-log mode; the file is
     // turned back to the rollback journal when it closes.
     bool writeAheadLog_ = false;
