@@ -7,6 +7,7 @@
 #include "base/service_origin.h"
 #include "base/text.h"
 #include "cli/cli_browser.h"
+#include "cli/command_support.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/table_output.h"
@@ -35,7 +36,7 @@
 #endif
 
 namespace vantorel::cli {
-namespace {
+// Shared with the other command files through command_support.h.
 
 namespace fs = std::filesystem;
 
@@ -151,11 +152,6 @@ int exitFor(const RunSummary& summary, const InterruptWatcher& interrupts) {
     }
     return exit_status::failure;
 }
-
-// Every ledger column but the constant "other".
-static_assert(kLedgerColumns.back() == "other");
-constexpr std::span<const std::string_view> listedColumns{kLedgerColumns.data(),
-                                                          kLedgerColumns.size() - 1};
 
 std::vector<std::string> rowOf(const ShareRecord& r) {
     return {
@@ -327,8 +323,6 @@ int exitForRefusal(const Error& refused, bool loginGiven) {
         return exit_status::failure;
     }
 }
-
-} // namespace
 
 int runShare(const GlobalOptions& global, const ShareCommand& command) {
     // Cuts the login requests short on Ctrl-C, and stops the run; it

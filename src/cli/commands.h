@@ -64,6 +64,17 @@ int runRecordsExport(const GlobalOptions& global, const RecordQuery& query,
 // `ids` as typed: decimal record ids, anything else refused (exit 2).
 int runRecordsDelete(const GlobalOptions& global, const std::vector<std::string>& ids);
 int runRecordsClear(const GlobalOptions& global, const std::optional<std::string>& confirm);
+// `shares`: the ledger's shares on the service (shares_command.cpp).
+int runSharesSync(const GlobalOptions& global, const LoginOptions& login);
+// `state`: active, expired, blocked or gone; reads the ledger alone.
+int runSharesList(const GlobalOptions& global, const std::optional<std::string>& state,
+                  const std::string& format);
+// Asks for confirmation naming the count unless `yes`; refuses (exit 2)
+// without a terminal to ask on.
+int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
+                    const std::vector<std::string>& ids, bool expired, bool yes);
+int runSharesReshare(const GlobalOptions& global, const LoginOptions& login,
+                     const std::vector<std::string>& ids, bool expired, bool gone);
 int runSettingsShow(const GlobalOptions& global);
 int runSettingsSet(const GlobalOptions& global, const std::string& key, const std::string& value);
 

@@ -6,6 +6,7 @@
 // closed as after any run and no journal files are left beside it.
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -28,7 +29,8 @@ public:
     int signal() const { return signal_; }
     // What a shell reports for a process ended by that signal: 128 + its
     // number (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP).
-    int exitStatus() const { return 128 + signal_; }
+    // Ctrl-C's when no signal came (a stop for another reason).
+    int exitStatus() const { return 128 + (signal_ != 0 ? signal_.load() : SIGINT); }
 
 private:
     void fire(int signal);

@@ -117,6 +117,53 @@ int main(int argc, char** argv) {
     clear->add_option("--confirm", confirm, "The confirmation word, instead of asking for it");
     clear->callback([&] { status = runRecordsClear(global, confirm); });
 
+    auto* shares = app.add_subcommand(
+        "shares", "The ledger's shares on the service: sync, list, cancel, share afresh");
+    shares->require_subcommand(1);
+
+    LoginOptions syncLogin;
+    auto* sync = shares->add_subcommand(
+        "sync", "Read the account's share list and store each record's state");
+    addLoginOptions(*sync, syncLogin);
+    sync->callback([&] { status = runSharesSync(global, syncLogin); });
+
+    std::optional<std::string> listState;
+    std::string sharesFormat = "tsv";
+    auto* sharesList =
+        shares->add_subcommand("list", "Print the shared records with their last synced state");
+    sharesList->add_option("--state", listState, "Only records in this state")
+        ->check(CLI::IsMember({"active", "expired", "blocked", "gone"}));
+    sharesList->add_option("--format", sharesFormat, "tsv (default), csv or json")
+        ->check(CLI::IsMember({"tsv", "csv", "json"}));
+    sharesList->callback([&] { status = runSharesList(global, listState, sharesFormat); });
+
+    LoginOptions cancelLogin;
+    std::vector<std::string> cancelIds;
+    bool cancelExpired = false;
+    bool cancelYes = false;
+    auto* cancel = shares->add_subcommand("cancel", "Cancel the shares of these records");
+    addLoginOptions(*cancel, cancelLogin);
+    cancel->add_option("ID", cancelIds, "Record ids");
+    cancel->add_flag("--expired", cancelExpired, "Every record whose share has expired");
+    cancel->add_flag("--yes", cancelYes, "Do not ask for confirmation");
+    cancel->callback([&] {
+        status = runSharesCancel(global, cancelLogin, cancelIds, cancelExpired, cancelYes);
+    });
+
+    LoginOptions reshareLogin;
+    std::vector<std::string> reshareIds;
+    bool reshareExpired = false;
+    bool reshareGone = false;
+    auto* reshare = shares->add_subcommand(
+        "reshare", "Share these records' items afresh (expired, blocked or gone links)");
+    addLoginOptions(*reshare, reshareLogin);
+    reshare->add_option("ID", reshareIds, "Record ids");
+    reshare->add_flag("--expired", reshareExpired, "Every record whose share has expired");
+    reshare->add_flag("--gone", reshareGone, "Every record whose share is gone");
+    reshare->callback([&] {
+        status = runSharesReshare(global, reshareLogin, reshareIds, reshareExpired, reshareGone);
+    });
+
     auto* settings = app.add_subcommand("settings", "Show or change the share settings");
     settings->require_subcommand(1);
     settings->add_subcommand("show", "Print set.ini's path, its keys and the effective options")

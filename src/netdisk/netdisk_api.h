@@ -5,6 +5,7 @@
 
 #include "base/expected.h"
 #include "netdisk/list_entry.h"
+#include "netdisk/share_list.h"
 
 #include <chrono>
 #include <cstdint>
@@ -48,15 +49,6 @@ struct RenameReply {
     // when the asking stops counts as not renamed.
     bool renamed = false;
     std::optional<int> errnoValue; // of the reply, or of the task that ended it
-};
-
-// One share in the account's share list.
-struct ServiceShare {
-    std::string shareId;
-    std::vector<std::string> fsIds; // decimal
-    std::string link;
-    std::int64_t ctime = 0; // when it was made, Unix seconds of the service's clock
-    std::string path;       // where its first item is now
 };
 
 class NetdiskApi {

@@ -10,6 +10,8 @@
 #include "netdisk/service_headers.h"
 #include "netdisk/share_refusals.h"
 
+#include <algorithm>
+
 namespace vantorel {
 
 namespace {
@@ -198,46 +200,56 @@ RenameReply NetdiskClient::renameItem(std::string_view path, std::string_view ne
     return reply;
 }
 
+Expected<SharePage> NetdiskClient::fetchSharePage(int page) {
+    const HttpResponse response = HttpRequest::perform(
+        shareRecordUrl(connection_.origin.text(), login_.bdstoken, page),
+        serviceRequestOptions(connection_, login_.cookieText, webApiHeaders(connection_.origin),
+                              stop_, &client_));
+    if (std::string failure = exchangeFailure(response); !failure.empty())
+        return Error{"分享列表: " + failure, response.status};
+    return decodeSharePage(response.body);
+}
+
+Expected<ShareListWalk> NetdiskClient::listShares(const SharePageSink& onPage) {
+    return walkSharePages([this](int page) { return fetchSharePage(page); }, onPage, stop_);
+}
+
+Status NetdiskClient::cancelShares(std::span<const std::int64_t> shareIds,
+                                   const CancelledBatchSink& onCancelled) {
+    const std::string url = shareCancelUrl(connection_.origin.text(), login_.bdstoken);
+    for (std::size_t from = 0; from < shareIds.size(); from += kCancelBatchSize) {
+        if (stop_.stop_requested())
+            return Error{"已停止"};
+        const std::span<const std::int64_t> batch =
+            shareIds.subspan(from, std::min(kCancelBatchSize, shareIds.size() - from));
+        const HttpResponse response = post(url, shareCancelBody(batch));
+        if (std::string failure = exchangeFailure(response); !failure.empty())
+            return Error{"取消分享: " + failure, response.status};
+        if (Status accepted = decodeCancelReply(response.body); !accepted)
+            return accepted;
+        if (onCancelled)
+            onCancelled(batch);
+    }
+    return {};
+}
+
 Expected<std::vector<ServiceShare>> NetdiskClient::findSharesSince(std::int64_t since) {
     std::vector<ServiceShare> found;
-    for (int page = 1;; ++page) {
-        const HttpResponse response = HttpRequest::perform(
-            shareListUrl(connection_.origin.text(), login_.bdstoken, page),
-            serviceRequestOptions(connection_, login_.cookieText, webApiHeaders(connection_.origin),
-                                  stop_, &client_));
-        if (std::string failure = exchangeFailure(response); !failure.empty())
-            return Error{"无法读取分享列表: " + failure, response.status};
-        JsonDocument answer;
-        if (!answer.parse(response.body))
-            return Error{"无法读取分享列表: 服务的回答不是 JSON"};
-        if (const std::optional<int> errnoValue = replyErrno(answer);
-            errnoValue && *errnoValue != 0)
-            return Error{"无法读取分享列表: errno " + std::to_string(*errnoValue), *errnoValue};
-        // An empty page may come as [], as {} or as a bare {}: the end of the
-        // list either way.
-        const int n = answer.typeOf("list") == JsonDocument::kTypeArray ? answer.count("list") : 0;
-        bool older = n == 0;
-        for (int i = 0; i < n; ++i) {
-            const std::string at = "list[" + std::to_string(i) + "].";
-            ServiceShare share;
-            share.ctime = textToInt64(answer.getText(at + "ctime"));
-            if (share.ctime < since) {
+    Expected<ShareListWalk> walked = listShares([&](const SharePage& page, int) {
+        bool older = false;
+        for (const ServiceShare& share : page.shares) { // newest first
+            if (share.ctime < since)
                 older = true;
-                continue;
-            }
-            share.shareId = answer.getText(at + "shareId");
-            share.link = answer.getText(at + "shortlink");
-            share.path = answer.getText(at + "typicalPath");
-            const int items = answer.count(at + "fsIds");
-            for (int k = 0; k < items; ++k)
-                share.fsIds.push_back(answer.getText(at + "fsIds[" + std::to_string(k) + "]"));
-            // A member without its link or its items cannot settle anything.
-            if (!share.link.empty() && !share.fsIds.empty())
-                found.push_back(std::move(share));
+            else if (!share.fsIds.empty())
+                found.push_back(share);
         }
-        if (older || n < kShareListPageSize)
-            return found;
-    }
+        return older ? PageVerdict::Enough : PageVerdict::Continue;
+    });
+    if (!walked)
+        return Error{"无法读取分享列表: " + walked.error().message, walked.error().code};
+    if (walked->stopped)
+        return Error{"已停止"};
+    return found;
 }
 
 std::chrono::milliseconds NetdiskClient::inFlightLimit() const {

@@ -10,6 +10,7 @@
 #include "netdisk/login_context.h"
 #include "netdisk/login_tokens.h"
 #include "netdisk/netdisk_api.h"
+#include "netdisk/share_list.h"
 
 #include <chrono>
 #include <optional>
@@ -35,7 +36,7 @@ struct RenamePolling {
     std::chrono::milliseconds limit{10000};
 };
 
-class NetdiskClient final : public NetdiskApi {
+class NetdiskClient final : public NetdiskApi, public ShareListApi {
 public:
     NetdiskClient(ConnectionSettings connection, LoginContext& login, std::stop_token stop = {},
                   RenamePolling polling = {});
@@ -47,6 +48,14 @@ public:
     Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t since) override;
     // Twice the request time-out.
     std::chrono::milliseconds inFlightLimit() const override;
+
+    // The account's share list and the cancelling of shares (share_list.h);
+    // a stop requested on the client's token ends either between requests
+    // or abandons the one in flight.
+    Expected<SharePage> fetchSharePage(int page);
+    Expected<ShareListWalk> listShares(const SharePageSink& onPage) override;
+    Status cancelShares(std::span<const std::int64_t> shareIds,
+                        const CancelledBatchSink& onCancelled) override;
 
 private:
     Expected<ListingPage> fetchListingPage(std::string_view dir, int page);

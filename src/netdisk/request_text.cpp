@@ -54,17 +54,6 @@ std::string shareBody(std::string_view period, std::string_view code, std::strin
     return body;
 }
 
-std::string shareListUrl(std::string_view origin, std::string_view bdstoken, int page) {
-    std::string url(origin);
-    url += "/share/record?page=";
-    url += std::to_string(page);
-    url += "&num=";
-    url += std::to_string(kShareListPageSize);
-    url += "&desc=1&order=time&clienttype=0&app_id=250528&web=1&bdstoken=";
-    url += bdstoken;
-    return url;
-}
-
 std::string renameUrl(std::string_view origin, std::string_view bdstoken) {
     std::string url(origin);
     url += "/api/filemanager?async=2&onnest=fail&opera=rename&bdstoken=";

@@ -37,11 +37,6 @@ std::string renameUrl(std::string_view origin, std::string_view bdstoken);
 // GET /share/taskquery: how a rename the service only accepted has ended.
 std::string taskQueryUrl(std::string_view origin, std::string_view taskId);
 
-// GET /share/record: one page (from 1) of the account's share list, newest
-// first, at most kShareListPageSize shares.
-inline constexpr int kShareListPageSize = 100;
-std::string shareListUrl(std::string_view origin, std::string_view bdstoken, int page);
-
 // The names are escaped for a JSON string before the form encoding, so a name
 // holding a double quote or a backslash stays inside its own value and can
 // never rename another item.

@@ -88,3 +88,56 @@ inline constexpr const char* kSelectIntents =
     "sharetime FROM linkledger_intent ORDER BY time, fid;";
 
 } // namespace vantorel::ledger_sql
+
+// The share states beside the ledger: one row per record, created when a
+// sync first writes one. A state belongs to the record whose id and link it
+// names, so a record id given out again never inherits another's state.
+namespace vantorel::share_state_sql {
+
+inline constexpr const char* kCreateTable = "CREATE TABLE IF NOT EXISTS share_state_table(\n"
+                                            "  record_id INTEGER PRIMARY KEY,\n"
+                                            "  sharelink TEXT NOT NULL,\n"
+                                            "  shareid INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  state TEXT NOT NULL,\n"
+                                            "  expired_type INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  seconds_left INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  views INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  saves INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  downloads INTEGER NOT NULL DEFAULT 0,\n"
+                                            "  checked_at INTEGER NOT NULL\n"
+                                            ");";
+
+inline constexpr const char* kTableExists =
+    "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'share_state_table';";
+
+inline constexpr const char* kStore =
+    "INSERT OR REPLACE INTO share_state_table (record_id, sharelink, shareid, state, "
+    "expired_type, seconds_left, views, saves, downloads, checked_at) "
+    "VALUES (?,?,?,?,?,?,?,?,?,?);";
+
+// A record marked gone keeps its last figures; one never seen gets a row.
+inline constexpr const char* kMarkGone =
+    "INSERT INTO share_state_table (record_id, sharelink, state, checked_at) "
+    "SELECT id, sharelink, 'gone', ?2 FROM linkledger_table WHERE id = ?1 "
+    "ON CONFLICT(record_id) DO UPDATE SET state = 'gone', seconds_left = 0, "
+    "checked_at = excluded.checked_at, "
+    "shareid = CASE WHEN sharelink = excluded.sharelink THEN shareid ELSE 0 END, "
+    "sharelink = excluded.sharelink;";
+
+// The columns a sync matches by: successful shares only.
+inline constexpr const char* kSharedRows =
+    "SELECT id, sharelink, fid FROM linkledger_table WHERE sharelink <> '分享失败' "
+    "AND sharelink <> '' AND (?1 = '' OR username = ?1) ORDER BY id;";
+
+inline constexpr const char* kSelectJoined =
+    "SELECT l.id,l.isdir,l.path,l.beforename,l.aftername,l.sharelink,l.password,l.sharetime,"
+    "l.size,l.MD5,l.pic,l.fid,l.username,l.other,"
+    "s.record_id,s.shareid,s.state,s.expired_type,s.seconds_left,s.views,s.saves,s.downloads,"
+    "s.checked_at FROM linkledger_table l LEFT JOIN share_state_table s "
+    "ON s.record_id = l.id AND s.sharelink = l.sharelink";
+
+inline constexpr const char* kSelectPlain =
+    "SELECT l.id,l.isdir,l.path,l.beforename,l.aftername,l.sharelink,l.password,l.sharetime,"
+    "l.size,l.MD5,l.pic,l.fid,l.username,l.other FROM linkledger_table l";
+
+} // namespace vantorel::share_state_sql

@@ -3,16 +3,13 @@
 
 #include "records/ledger_sql.h"
 #include "records/record_store.h"
-#include "records/sqlite_statement.h"
+#include "records/sqlite_helpers.h"
 
 #include <sqlite3.h>
 
 namespace vantorel {
 
-using sqlite::bindText;
-using sqlite::columnText;
-using sqlite::ResetOnExit;
-using sqlite::Statement;
+using namespace sqlite_helpers;
 
 namespace {
 

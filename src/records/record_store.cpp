@@ -1,7 +1,7 @@
 #include "records/record_store.h"
 
 #include "records/ledger_sql.h"
-#include "records/sqlite_statement.h"
+#include "records/sqlite_helpers.h"
 #include "records/write_probe.h"
 
 #include <sqlite3.h>
@@ -12,6 +12,7 @@
 
 namespace vantorel {
 namespace fs = std::filesystem;
+using namespace sqlite_helpers;
 
 // How long an operation waits for another process that holds the file (the
 // command line writing while the app is open, or the other way round).
@@ -44,11 +45,6 @@ public:
         return rc;
     }
 };
-
-using sqlite::bindText;
-using sqlite::columnText;
-using sqlite::ResetOnExit;
-using sqlite::Statement;
 
 namespace {
 
@@ -457,15 +453,7 @@ Expected<std::vector<ShareRecord>> RecordStore::selectRecords(const RecordFilter
     std::vector<ShareRecord> rows;
     int rc;
     while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
-        ShareRecord r;
-        r.id = sqlite3_column_int64(query.get(), 0);
-        std::string* fields[] = {
-            &r.isdir, &r.path, &r.beforename, &r.aftername, &r.sharelink, &r.password, &r.sharetime,
-            &r.size,  &r.md5,  &r.pic,        &r.fid,       &r.username,  &r.other};
-        int column = 1;
-        for (std::string* field : fields)
-            *field = columnText(query.get(), column++);
-        rows.push_back(std::move(r));
+        rows.push_back(readRecord(query.get(), 0));
     }
     if (rc != SQLITE_DONE)
         return failure(what);

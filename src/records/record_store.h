@@ -124,6 +124,9 @@ public:
     Expected<std::vector<ShareIntent>> intents();
 
 private:
+    // The side table of share states works on this connection.
+    friend class ShareStates;
+
     Status openLocked(const std::filesystem::path& path);
     Status closeLocked();
     Expected<bool> findLocked(sqlite3_stmt* statement, std::string_view key, const char* what);

@@ -19,6 +19,7 @@ struct ShareRun::Run {
     LoginContext login;
     ShareOptions options;
     WalkLists lists;
+    std::optional<std::vector<ReshareItem>> reshare;
     RunSummary summary;
     LedgerLock lock;       // released once the run has written its last
     bool finished = false; // under ShareRun::mutex_
@@ -26,7 +27,7 @@ struct ShareRun::Run {
 
 namespace {
 
-enum class Pass { File, Folder, Selection };
+enum class Pass { File, Folder, Selection, Reshare };
 
 // What the caller of one entry does next.
 enum class Flow { Next, End };
@@ -53,7 +54,7 @@ public:
 
     const RunSummary& summary() const { return summary_; }
 
-    void run(WalkLists& lists) {
+    void run(WalkLists& lists, const std::vector<ReshareItem>* reshare) {
         // What an earlier run left unsure is settled first: the ledger must
         // know of every share already made before any item is looked up, or
         // counted against the day's limit.
@@ -62,7 +63,9 @@ public:
         // A day whose limit is reached already sends nothing at all.
         if (!countTodaysShares() || quotaTest() == Flow::End)
             return;
-        if (login_.selectionJson == "[]")
+        if (reshare)
+            runReshare(*reshare);
+        else if (login_.selectionJson == "[]")
             runFolder(lists);
         else
             runSelection();
@@ -146,6 +149,18 @@ private:
         complete();
     }
 
+    void runReshare(const std::vector<ReshareItem>& items) {
+        observer_.setProgressMaximum(static_cast<int>(items.size()));
+        for (const ReshareItem& item : items) {
+            if (shareItem(item.entry, Pass::Reshare, item.isFolder ? "1" : "0") == Flow::End)
+                return;
+            observer_.setProgressPosition(++position_);
+            if (pauseAfterRequest() == Flow::End)
+                return;
+        }
+        complete();
+    }
+
     Flow shareItem(const ListEntry& entry, Pass pass, const std::string& isdir) {
         sentRequest_ = false;
         if (stopped())
@@ -161,7 +176,10 @@ private:
             return Flow::Next;
         }
 
-        const Expected<bool> recorded = lookUp(entry, pass);
+        // A re-share was asked for by name: that the ledger holds the item
+        // is the very reason for it.
+        const Expected<bool> recorded =
+            pass == Pass::Reshare ? Expected<bool>(false) : lookUp(entry, pass);
         if (!recorded) {
             // Not knowing whether an item was shared must not share it twice.
             return ledgerFailed(std::string(kRecordReadFailedMessage) + recorded.error().message);
@@ -236,7 +254,7 @@ private:
         ShareRecord row = baseRecord(entry, isdir);
         row.path = entry.path;
         row.sharelink = std::string(kFailedLinkText);
-        if (pass == Pass::Selection) {
+        if (pass == Pass::Selection || pass == Pass::Reshare) {
             row.size = entry.size;
             row.md5 = entry.md5;
         }
@@ -449,6 +467,20 @@ ShareRun::~ShareRun() {
 
 Status ShareRun::start(LoginContext login, ShareOptions options, LedgerLock ledgerLock) {
     std::lock_guard lock(mutex_);
+    return startLocked(std::move(login), std::move(options), std::nullopt, std::move(ledgerLock));
+}
+
+Status ShareRun::startReshare(LoginContext login, ShareOptions options,
+                              std::vector<ReshareItem> items, LedgerLock ledgerLock) {
+    options.renameMode = RenameMode::None;
+    std::lock_guard lock(mutex_);
+    return startLocked(std::move(login), std::move(options), std::move(items),
+                       std::move(ledgerLock));
+}
+
+Status ShareRun::startLocked(LoginContext login, ShareOptions options,
+                             std::optional<std::vector<ReshareItem>> reshare,
+                             LedgerLock ledgerLock) {
     if (run_ && !run_->finished)
         return Error{"a share run is already in progress",
                      static_cast<int>(StartRefusal::AlreadyRunning)};
@@ -460,7 +492,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options, LedgerLock ledg
         return Error{std::string(kNoLedgerMessage) + ledger_.notOpenReason(),
                      static_cast<int>(StartRefusal::NoLedger)};
     }
-    if (login.selectionJson != "[]" && !isSelectionArray(login.selectionJson))
+    if (!reshare && login.selectionJson != "[]" && !isSelectionArray(login.selectionJson))
         return Error{std::string(kSelectionUnreadableMessage),
                      static_cast<int>(StartRefusal::SelectionUnreadable)};
     if (!ledgerLock.held()) {
@@ -474,6 +506,7 @@ Status ShareRun::start(LoginContext login, ShareOptions options, LedgerLock ledg
     run_->lock = std::move(ledgerLock);
     run_->login = std::move(login);
     run_->options = std::move(options);
+    run_->reshare = std::move(reshare);
     Run* run = run_.get();
     worker_ = std::jthread([this, run](std::stop_token stop) { execute(std::move(stop), *run); });
     workerId_ = worker_.get_id();
@@ -486,7 +519,7 @@ void ShareRun::execute(std::stop_token stop, Run& run) {
     {
         std::unique_ptr<NetdiskApi> api = makeApi_(run.login, stop);
         Runner runner(ledger_, observer_, *api, run.login, run.options, pause_, clock_, stop);
-        runner.run(run.lists);
+        runner.run(run.lists, run.reshare ? &*run.reshare : nullptr);
         summary = runner.summary();
         std::lock_guard lock(mutex_);
         run.summary = summary;

@@ -16,10 +16,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace vantorel {
 
@@ -106,6 +108,13 @@ enum class StartRefusal : int {
     LedgerInUse = 8,         // another run holds the ledger's lock
 };
 
+// One ledger record to share afresh: its item as the record names it.
+struct ReshareItem {
+    std::int64_t recordId = 0; // the record whose share died; it stays as it is
+    ListEntry entry;           // fs_id, name, path, size, MD5 and thumbnail of the record
+    bool isFolder = false;
+};
+
 // How the run's effects reach the front end. Calls come from the worker
 // thread; implementations forward them to their own thread as they need.
 class ShareObserver {
@@ -170,6 +179,15 @@ public:
     // it, and refuses (LedgerInUse) when another run has it.
     Status start(LoginContext login, ShareOptions options, LedgerLock lock = {});
 
+    // Starts a run over these records' items instead of the page's: each
+    // gets a fresh link with the options' code and period and a new success
+    // row, its old row untouched. They were asked for by name, so the
+    // ledger's already-recorded test does not apply; nothing is renamed.
+    // Refusal classes, the daily limit, the pause and stop apply as in every
+    // run. Refuses as start() does (the selection aside).
+    Status startReshare(LoginContext login, ShareOptions options, std::vector<ReshareItem> items,
+                        LedgerLock lock = {});
+
     // Ends the run: the pause returns, a request in flight is aborted, no
     // further entry is started, and the worker is joined. A success already
     // answered by the service is still recorded, so its link is never lost.
@@ -189,6 +207,8 @@ public:
 
 private:
     struct Run;
+    Status startLocked(LoginContext login, ShareOptions options,
+                       std::optional<std::vector<ReshareItem>> reshare, LedgerLock ledgerLock);
     void execute(std::stop_token stop, Run& run);
     bool onWorkerThread() const; // with mutex_ held
     void joinWorker();

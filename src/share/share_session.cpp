@@ -21,6 +21,11 @@ NetdiskApiFactory clientFactory(const ConnectionSettings& connection) {
     };
 }
 
+// The lock prepare() took, for the run to hold.
+LedgerLock takeLock(PreparedShare& share) {
+    return share.lock ? std::move(*share.lock) : LedgerLock();
+}
+
 } // namespace
 
 ShareSession::ShareSession(SessionSettings settings, RecordStore& ledger, ShareObserver& observer)
@@ -98,10 +103,12 @@ void ShareSession::shareAddressFolder(PreparedShare& share) {
 Status ShareSession::start(PreparedShare share) {
     if (share.selection != SelectionState::Readable)
         return refusal(std::string(kSelectionUnreadableMessage), StartRefusal::SelectionUnreadable);
-    LedgerLock lock;
-    if (share.lock)
-        lock = std::move(*share.lock);
-    return run_.start(std::move(share.login), std::move(share.options), std::move(lock));
+    return run_.start(std::move(share.login), std::move(share.options), takeLock(share));
+}
+
+Status ShareSession::startReshare(PreparedShare share, std::vector<ReshareItem> items) {
+    return run_.startReshare(std::move(share.login), std::move(share.options), std::move(items),
+                             takeLock(share));
 }
 
 } // namespace vantorel

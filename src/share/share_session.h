@@ -80,6 +80,10 @@ public:
     // ShareRun::start does, and a selection the page could not give.
     Status start(PreparedShare share);
 
+    // Starts a run that shares these records' items afresh (ShareRun's
+    // startReshare): the prepared login and options, never a rename.
+    Status startReshare(PreparedShare share, std::vector<ReshareItem> items);
+
     // As ShareRun's: stop (and join), ask to stop from any thread, wait.
     void stop() { run_.stop(); }
     void requestStop() { run_.requestStop(); }

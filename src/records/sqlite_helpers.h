@@ -1,12 +1,14 @@
 #pragma once
 
-// Small helpers over SQLite's C interface, shared by the ledger's files.
+// Small helpers over SQLite's C interface shared by the ledger's stores.
+
+#include "records/share_record.h"
 
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
 
-namespace vantorel::sqlite {
+namespace vantorel::sqlite_helpers {
 
 // Finalizes on every way out of a one-off statement.
 class Statement {
@@ -52,4 +54,17 @@ inline std::string columnText(sqlite3_stmt* statement, int column) {
     return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
 
-} // namespace vantorel::sqlite
+// The fourteen columns of a ledger row in table order, from `first` on.
+inline ShareRecord readRecord(sqlite3_stmt* statement, int first) {
+    ShareRecord r;
+    r.id = sqlite3_column_int64(statement, first);
+    std::string* fields[] = {&r.isdir,    &r.path,      &r.beforename, &r.aftername, &r.sharelink,
+                             &r.password, &r.sharetime, &r.size,       &r.md5,       &r.pic,
+                             &r.fid,      &r.username,  &r.other};
+    int column = first + 1;
+    for (std::string* field : fields)
+        *field = columnText(statement, column++);
+    return r;
+}
+
+} // namespace vantorel::sqlite_helpers
