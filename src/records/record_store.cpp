@@ -246,8 +246,8 @@ Status RecordStore::openLocked(const fs::path& path) {
 }
 
 Status RecordStore::closeLocked() {
-    for (sqlite3_stmt** statement :
-         {&findByMd5_, &findByFid_, &findSharedByFid_, &insert_, &writeIntent_, &dropIntent_}) {
+    for (sqlite3_stmt** statement : {&findByMd5_, &findByFid_, &findSharedByFid_, &insert_,
+                                     &writeIntent_, &dropIntent_, &begin_, &commit_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }

@@ -68,7 +68,9 @@ public:
             std::max_element(unsure.begin(), unsure.end(), [](const auto& a, const auto& b) {
                 return a.time < b.time;
             })->time;
-        const auto limit = api_.inFlightLimit();
+        // Intents keep whole seconds: one more covers the part of a second
+        // the intent's time left out.
+        const auto limit = api_.inFlightLimit() + std::chrono::seconds(1);
         const auto age = std::chrono::seconds(options_.clock() - youngest);
         if (age < limit) {
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(limit - age);
