@@ -9,6 +9,7 @@
 // The moments come from a seeded generator; the seed is printed, and
 // VANTOREL_CRASH_SEED=<seed> repeats a sequence.
 
+#include "crash_seed.h"
 #include "expected_run.h"
 
 #include <chrono>
@@ -41,12 +42,6 @@ std::string songTree() {
                 md5 + R"(", "size": 4000000, "mtime": )" + std::to_string(1622000000 - i) + "}";
     }
     return tree + "]}]}";
-}
-
-std::uint64_t crashSeed() {
-    if (const char* text = std::getenv("VANTOREL_CRASH_SEED"); text != nullptr && *text != '\0')
-        return std::strtoull(text, nullptr, 10);
-    return std::random_device{}();
 }
 
 class JournalCrashTest : public ::testing::Test {
