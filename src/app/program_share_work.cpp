@@ -61,6 +61,12 @@ private:
 
 Expected<std::string> sync(ShareSession& session, PreparedShare& share, RecordStore& ledger,
                            WorkProgress& progress, std::stop_token stop) {
+    // What an earlier run left unsure is settled first, as a run does: its
+    // share would otherwise match no row.
+    if (const Expected<SettleReport> settled = session.settleIntents(share, stop); !settled) {
+        return Error{std::string(kSettleFailedMessage) + settled.error().message,
+                     settled.error().code};
+    }
     NetdiskClient client(session.settings().connection, share.login, stop);
     const SyncSummary summary =
         syncShares(client, ledger, share.login.userName, unixNow(), &progress, stop);

@@ -191,6 +191,9 @@ void MainWindow::showTally(const RunSummary& summary, bool finished) {
         case RunEnd::RunRefused:
             text += QStringLiteral("（服务拒绝，已停止）");
             break;
+        case RunEnd::SettleFailed:
+            text += QStringLiteral("（无法核对上次的分享，已停止）");
+            break;
         }
     }
     runStatus_->setText(text);

@@ -6,6 +6,7 @@
 #include "base/expected.h"
 #include "cli/cli_browser.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/table_output.h"
 #include "netdisk/connection.h"
 #include "records/record_filter.h"
@@ -22,6 +23,8 @@
 #include <vector>
 
 namespace vantorel::cli {
+
+class InterruptWatcher;
 
 // "vantorel-cli: MESSAGE" on standard error.
 void report(std::string_view message);
@@ -54,6 +57,6 @@ Expected<CommandLineBrowser> commandLineBrowser(const ShareCommand& command,
 // The exit status of a share that could not start, its reason reported.
 int exitForRefusal(const Error& refused, bool loginGiven);
 // The exit status of a run that ended.
-int exitFor(const RunSummary& summary, bool interrupted);
+int exitFor(const RunSummary& summary, const InterruptWatcher& interrupts);
 
 } // namespace vantorel::cli

@@ -131,9 +131,9 @@ Status openLedger(RecordStore& ledger, const fs::path& dir) {
     return {};
 }
 
-int exitFor(const RunSummary& summary, bool interrupted) {
-    if (interrupted)
-        return exit_status::interrupted;
+int exitFor(const RunSummary& summary, const InterruptWatcher& interrupts) {
+    if (interrupts.interrupted())
+        return interrupts.exitStatus();
     switch (summary.end) {
     case RunEnd::Completed:
         return exit_status::completed;
@@ -142,6 +142,7 @@ int exitFor(const RunSummary& summary, bool interrupted) {
     case RunEnd::LedgerFailed:
         return exit_status::ledger;
     case RunEnd::ListingFailed:
+    case RunEnd::SettleFailed:
         return exit_status::failure;
     case RunEnd::RunRefused:
         // A login the service no longer takes is the same news as no login.
@@ -309,6 +310,9 @@ int exitForRefusal(const Error& refused, bool loginGiven) {
     case StartRefusal::NoLedger:
         report(refused.message);
         return exit_status::ledger;
+    case StartRefusal::LedgerInUse:
+        report(refused.message);
+        return exit_status::ledgerInUse;
     case StartRefusal::BadSettings:
     case StartRefusal::SettingsUnreadable:
     case StartRefusal::SelectionUnreadable:
@@ -363,7 +367,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
 
     auto prepared = session.prepare(*browser, loginStop.get_token());
     if (interrupts.interrupted())
-        return exit_status::interrupted;
+        return interrupts.exitStatus();
     if (!prepared)
         return exitForRefusal(prepared.error(), browser->loginGiven());
     if (Status started = session.start(std::move(*prepared)); !started)
@@ -372,7 +376,7 @@ int runShare(const GlobalOptions& global, const ShareCommand& command) {
     if (interrupts.interrupted())
         session.requestStop();
     session.wait();
-    return exitFor(session.summary(), interrupts.interrupted());
+    return exitFor(session.summary(), interrupts);
 }
 
 int runWhoami(const GlobalOptions& global, const LoginOptions& login) {

@@ -18,8 +18,10 @@ inline constexpr int usage = 2;
 inline constexpr int quota = 3;
 inline constexpr int notLoggedIn = 4;
 inline constexpr int ledger = 5;
-inline constexpr int refused = 6; // the service refused the account or the session
-inline constexpr int interrupted = 130;
+inline constexpr int refused = 6;     // the service refused the account or the session
+inline constexpr int ledgerInUse = 7; // another share run holds the ledger
+// Ended by a signal: 128 + its number, as a shell reports it.
+inline constexpr int interrupted = 130; // SIGINT, Ctrl-C
 } // namespace exit_status
 
 struct GlobalOptions {

@@ -18,6 +18,7 @@ sigset_t interruptSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 } // namespace
@@ -29,8 +30,8 @@ InterruptWatcher::InterruptWatcher() {
         const sigset_t watched = interruptSignals();
         while (!stop.stop_requested()) {
             const timespec slice{0, 100'000'000};
-            if (sigtimedwait(&watched, nullptr, &slice) > 0)
-                fire();
+            if (const int signal = sigtimedwait(&watched, nullptr, &slice); signal > 0)
+                fire(signal);
         }
     });
 }
@@ -45,9 +46,9 @@ InterruptWatcher::~InterruptWatcher() {
 #else
 
 namespace {
-std::atomic<bool> signalled{false};
-extern "C" void onSignal(int) {
-    signalled = true;
+std::atomic<int> signalled{0};
+extern "C" void onSignal(int signal) {
+    signalled = signal;
 }
 } // namespace
 
@@ -57,8 +58,8 @@ InterruptWatcher::InterruptWatcher() {
     thread_ = std::jthread([this](std::stop_token stop) {
         while (!stop.stop_requested()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (signalled.exchange(false))
-                fire();
+            if (const int signal = signalled.exchange(0); signal != 0)
+                fire(signal);
         }
     });
 }
@@ -72,7 +73,9 @@ InterruptWatcher::~InterruptWatcher() {
 
 #endif
 
-void InterruptWatcher::fire() {
+void InterruptWatcher::fire(int signal) {
+    int none = 0;
+    signal_.compare_exchange_strong(none, signal);
     interrupted_ = true;
     std::lock_guard lock(mutex_);
     if (action_)

@@ -130,7 +130,7 @@ public:
         });
         auto prepared = session_->prepare(*browser, stop_.get_token());
         if (interrupts_.interrupted())
-            return exit_status::interrupted;
+            return interrupts_.exitStatus();
         if (!prepared)
             return exitForRefusal(prepared.error(), browser->loginGiven());
         loginGiven_ = browser->loginGiven();
@@ -146,13 +146,14 @@ public:
     const std::string& userName() const { return prepared_.login.userName; }
     std::stop_token stopToken() const { return stop_.get_token(); }
     bool interrupted() const { return interrupts_.interrupted(); }
+    const InterruptWatcher& interrupts() const { return interrupts_; }
     ShareSession& session() { return *session_; }
     PreparedShare& prepared() { return prepared_; }
 
     // The exit status of work that ended on `error` (its errno in `code`).
     int exitForError(const std::string& error, int code) const {
         if (interrupted())
-            return exit_status::interrupted;
+            return interrupts_.exitStatus();
         if (code == -6) {
             reportNotLoggedIn(loginGiven_);
             return exit_status::notLoggedIn;
@@ -187,6 +188,20 @@ int runSharesSync(const GlobalOptions& global, const LoginOptions& login) {
     if (command.userName().empty()) {
         report("the service did not name the account; without it no record can be marked gone");
     }
+    // An item an earlier run left unsure is settled first: otherwise its
+    // share would be matched to no row, and a later run share it again.
+    const Expected<SettleReport> settled =
+        command.session().settleIntents(command.prepared(), command.stopToken());
+    if (command.interrupted())
+        return command.interrupts().exitStatus();
+    if (!settled) {
+        report(std::string(kSettleFailedMessage) + settled.error().message);
+        return settled.error().code == static_cast<int>(SettleFailure::Ledger)
+                   ? exit_status::ledger
+                   : exit_status::failure;
+    }
+    if (settled->recorded > 0)
+        std::printf("上次未完成的分享: %d 个已记录\n", settled->recorded);
     const auto client = command.client();
     SyncSummary summary;
     {
@@ -199,7 +214,7 @@ int runSharesSync(const GlobalOptions& global, const LoginOptions& login) {
     if (!summary.ok())
         return command.exitForError(summary.error, summary.errorCode);
     if (summary.stopped || command.interrupted())
-        return exit_status::interrupted;
+        return command.interrupts().exitStatus();
     if (!summary.complete)
         report("the share list was not read to its end; no record was marked gone");
     return exit_status::completed;
@@ -310,7 +325,7 @@ int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
     if (!summary.ok())
         return command.exitForError(summary.error, summary.errorCode);
     if (summary.stopped || command.interrupted())
-        return exit_status::interrupted;
+        return command.interrupts().exitStatus();
     return exit_status::completed;
 }
 
@@ -350,7 +365,7 @@ int runSharesReshare(const GlobalOptions& global, const LoginOptions& login,
     if (command.interrupted())
         command.session().requestStop();
     command.session().wait();
-    return exitFor(command.session().summary(), command.interrupted());
+    return exitFor(command.session().summary(), command.interrupts());
 }
 
 } // namespace vantorel::cli

@@ -5,7 +5,10 @@
 
 #include "base/expected.h"
 #include "netdisk/list_entry.h"
+#include "netdisk/share_list.h"
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +70,19 @@ public:
 
     // `path` and `newName` are plain texts; the request encodes them.
     virtual RenameReply renameItem(std::string_view path, std::string_view newName) = 0;
+
+    // The shares of the account made at `since` or later (Unix seconds of
+    // the service's clock), newest first, read from the share list page by
+    // page until a page reaches older ones. An error when a page cannot be
+    // read: then nothing is known of any share. A client without the share
+    // list says so as an error.
+    virtual Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t /*since*/) {
+        return Error{"无法读取分享列表"};
+    }
+
+    // How long after a request went out its effect may still appear on the
+    // service: a share request given up on may yet be carried out.
+    virtual std::chrono::milliseconds inFlightLimit() const { return {}; }
 };
 
 } // namespace vantorel

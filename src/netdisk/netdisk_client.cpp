@@ -233,4 +233,28 @@ Status NetdiskClient::cancelShares(std::span<const std::int64_t> shareIds,
     return {};
 }
 
+Expected<std::vector<ServiceShare>> NetdiskClient::findSharesSince(std::int64_t since) {
+    std::vector<ServiceShare> found;
+    Expected<ShareListWalk> walked = listShares([&](const SharePage& page, int) {
+        bool older = false;
+        for (const ServiceShare& share : page.shares) { // newest first
+            if (share.ctime < since)
+                older = true;
+            else if (!share.fsIds.empty())
+                found.push_back(share);
+        }
+        return older ? PageVerdict::Enough : PageVerdict::Continue;
+    });
+    if (!walked)
+        return Error{"无法读取分享列表: " + walked.error().message, walked.error().code};
+    if (walked->stopped)
+        return Error{"已停止"};
+    return found;
+}
+
+std::chrono::milliseconds NetdiskClient::inFlightLimit() const {
+    return std::chrono::milliseconds(
+        2 * effectiveTimeoutMs(connection_.timeoutSeconds).value_or(15000L));
+}
+
 } // namespace vantorel

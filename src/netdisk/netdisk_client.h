@@ -45,6 +45,9 @@ public:
     ShareReply createShareLink(std::string_view period, std::string_view code,
                                std::string_view fsId) override;
     RenameReply renameItem(std::string_view path, std::string_view newName) override;
+    Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t since) override;
+    // Twice the request time-out.
+    std::chrono::milliseconds inFlightLimit() const override;
 
     // The account's share list and the cancelling of shares (share_list.h);
     // a stop requested on the client's token ends either between requests

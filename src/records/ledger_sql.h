@@ -67,6 +67,26 @@ inline constexpr const char* kCountSharesOnDay =
 
 inline constexpr const char* kDeleteById = "DELETE FROM linkledger_table WHERE id=?;";
 
+// The intent journal: a table of its own, made when first written, so that
+// the ledger's table and the files other programs read stay as they are.
+inline constexpr const char* kCreateIntentTable =
+    "CREATE TABLE IF NOT EXISTS linkledger_intent("
+    "fid TEXT PRIMARY KEY, isdir TEXT, path TEXT, name TEXT, md5 TEXT, size TEXT, pic TEXT, "
+    "username TEXT, code TEXT, period TEXT, time INTEGER, stage TEXT, newname TEXT, link TEXT, "
+    "sharetime TEXT) WITHOUT ROWID;";
+inline constexpr const char* kIntentTableExists =
+    "SELECT 1 FROM sqlite_master WHERE type='table' AND name='linkledger_intent';";
+inline constexpr const char* kWriteIntent =
+    "INSERT OR REPLACE INTO linkledger_intent VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?);";
+inline constexpr const char* kMarkRenaming =
+    "UPDATE linkledger_intent SET stage='renaming', newname=?, link=?, sharetime=? WHERE fid=?;";
+inline constexpr const char* kDropIntent = "DELETE FROM linkledger_intent WHERE fid=?;";
+inline constexpr const char* kBeginImmediate = "BEGIN IMMEDIATE;";
+inline constexpr const char* kCommit = "COMMIT;";
+inline constexpr const char* kSelectIntents =
+    "SELECT fid,isdir,path,name,md5,size,pic,username,code,period,time,stage,newname,link,"
+    "sharetime FROM linkledger_intent ORDER BY time, fid;";
+
 } // namespace vantorel::ledger_sql
 
 // The share states beside the ledger: one row per record, created when a

@@ -21,6 +21,7 @@
 #include "base/expected.h"
 #include "records/record_filter.h"
 #include "records/record_set.h"
+#include "records/share_intent.h"
 #include "records/share_record.h"
 
 #include <cstddef>
@@ -102,6 +103,26 @@ public:
     // open; a second close does nothing.
     Status close();
 
+    // The intent journal (share_intent.h), a table of its own beside the
+    // ledger's, made when first written. An item has at most one intent,
+    // keyed by its fid. A failed write's message names the file and what
+    // keeps it from being written (a read-only folder or file, a full disk,
+    // another program writing), for the run stops on it before it shares.
+    //
+    // Writes (or replaces) the intent of `intent.fid`.
+    Status writeIntent(const ShareIntent& intent);
+    // The share of the item is made; its rename request is next.
+    Status markRenaming(std::string_view fid, std::string_view newName, std::string_view link,
+                        std::string_view shareTime);
+    // Appends `row` and removes the intent of `row.fid` as one change: the
+    // item is either still intended or recorded, never both or neither.
+    Status recordOutcome(const ShareRecord& row);
+    // Removes the intent of `fid`: the item was not shared after all.
+    Status dropIntent(std::string_view fid);
+    // Every intent left in the ledger, oldest first; none when the journal
+    // was never made.
+    Expected<std::vector<ShareIntent>> intents();
+
 private:
     // The side table of share states works on this connection.
     friend class ShareStates;
@@ -110,6 +131,12 @@ private:
     Status closeLocked();
     Expected<bool> findLocked(sqlite3_stmt* statement, std::string_view key, const char* what);
     Error failure(std::string_view what) const;
+    // As failure(), for a write: says why the file cannot be written.
+    Error writeFailure(std::string_view what) const;
+    static Error notOpen();
+    Status ensureJournalLocked();
+    Status insertLocked(const ShareRecord& record);
+    Status execLocked(const char* sql, std::string_view what);
 
     mutable std::mutex mutex_;
     sqlite3* db_ = nullptr;
@@ -121,6 +148,11 @@ private:
     sqlite3_stmt* findByFid_ = nullptr;
     sqlite3_stmt* findSharedByFid_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    // Prepared once the journal's table is there.
+    sqlite3_stmt* writeIntent_ = nullptr;
+    sqlite3_stmt* dropIntent_ = nullptr;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
     // Whether the connection runs in write-ahead-log mode; the file is
     // turned back to the rollback journal when it closes.
     bool writeAheadLog_ = false;

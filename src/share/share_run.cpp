@@ -8,6 +8,7 @@
 #include "netdisk/page_text.h"
 #include "netdisk/share_refusals.h"
 #include "records/record_store.h"
+#include "share/intent_settle.h"
 #include "share/rename_rules.h"
 
 #include <chrono>
@@ -20,6 +21,7 @@ struct ShareRun::Run {
     WalkLists lists;
     std::optional<std::vector<ReshareItem>> reshare;
     RunSummary summary;
+    LedgerLock lock;       // released once the run has written its last
     bool finished = false; // under ShareRun::mutex_
 };
 
@@ -53,6 +55,11 @@ public:
     const RunSummary& summary() const { return summary_; }
 
     void run(WalkLists& lists, const std::vector<ReshareItem>* reshare) {
+        // What an earlier run left unsure is settled first: the ledger must
+        // know of every share already made before any item is looked up, or
+        // counted against the day's limit.
+        if (!settle())
+            return;
         // A day whose limit is reached already sends nothing at all.
         if (!countTodaysShares() || quotaTest() == Flow::End)
             return;
@@ -65,6 +72,27 @@ public:
     }
 
 private:
+    bool settle() {
+        const SettleOptions options{.clock = clock_,
+                                    .pause = pause_,
+                                    .stop = stop_,
+                                    .recorded = [this](const EntryOutcome& outcome) {
+                                        ++summary_.shared;
+                                        observer_.entryFinished(outcome);
+                                    }};
+        const Expected<SettleReport> settled = settleShareIntents(ledger_, api_, options);
+        if (stopped())
+            return false;
+        if (!settled) {
+            endOnFailure(settled.error().code == static_cast<int>(SettleFailure::Ledger)
+                             ? RunEnd::LedgerFailed
+                             : RunEnd::SettleFailed,
+                         settled.error().message);
+            return false;
+        }
+        return true;
+    }
+
     void runFolder(WalkLists& lists) {
         const Status walked =
             walkFolder(api_, login_.currentPath, options_.shareType, lists, stop_);
@@ -163,20 +191,27 @@ private:
         }
 
         observer_.entryStarted(entry.path);
-        const std::string code = makeExtractionCode(options_.password);
+        const ShareIntent intent = intentFor(entry, pass, isdir);
+        // Without its intent, an answer that never came would leave the next
+        // run no trace of the share: nothing goes out that is not noted.
+        if (const Status noted = ledger_.writeIntent(intent); !noted)
+            return ledgerFailed(std::string(kRecordWriteFailedMessage) + noted.error().message);
+        const std::string& code = intent.code;
         sentRequest_ = true;
         const ShareReply reply = api_.createShareLink(options_.period, code, entry.fs_id);
         const std::string errnoText =
             reply.errnoValue ? std::to_string(*reply.errnoValue) : std::string();
         switch (reply.outcome) {
         case ShareOutcome::Shared:
-            return recordSuccess(entry, pass, isdir, code, reply);
+            return recordSuccess(entry, intent, reply);
         case ShareOutcome::ItemRefused:
             return recordRefusal(entry, pass, isdir, reply, errnoText);
         case ShareOutcome::RunRefused:
             // The account or the session refused: every further item would be
             // refused the same way, and a failure row would block it for
-            // good. The item stays pending for the next run.
+            // good. The item stays pending for the next run; the refusal
+            // says it was not shared, so its intent goes.
+            (void)ledger_.dropIntent(intent.fid);
             pending(entry, reply.reason, errnoText);
             summary_.refusedErrno = reply.errnoValue.value_or(0);
             endOnFailure(RunEnd::RunRefused,
@@ -188,7 +223,8 @@ private:
         }
         // Nothing is known about the item (no answer, no errno, no link), or
         // the request was abandoned by a stop: nothing is recorded, and the
-        // next run tries it again.
+        // intent stays, for the next run to look for the share before it
+        // tries again.
         pending(entry, reply.reason, errnoText);
         return stopped() ? Flow::End : Flow::Next;
     }
@@ -226,7 +262,7 @@ private:
             row.pic = entry.thumbs_url3;
         // A lost failure row only means the item is tried again later, so
         // the run goes on.
-        (void)ledger_.insertRecord(row);
+        (void)ledger_.recordOutcome(row);
         ++summary_.failed;
         observer_.entryFinished({.verdict = EntryVerdict::Failed,
                                  .path = entry.path,
@@ -235,35 +271,49 @@ private:
         return stopped() ? Flow::End : Flow::Next;
     }
 
-    Flow recordSuccess(const ListEntry& entry, Pass pass, const std::string& isdir,
-                       const std::string& code, const ShareReply& reply) {
+    // What the item's success row will hold, noted before its request.
+    ShareIntent intentFor(const ListEntry& entry, Pass pass, const std::string& isdir) const {
+        ShareIntent intent;
+        intent.fid = entry.fs_id;
+        intent.isdir = isdir;
+        intent.path = entry.path;
+        intent.name = entry.server_filename;
+        if (pass != Pass::Folder) {
+            intent.size = entry.size;
+            intent.md5 = entry.md5;
+            intent.pic = entry.thumbs_url3;
+        }
+        intent.username = login_.userName;
+        intent.code = makeExtractionCode(options_.password);
+        intent.period = options_.period;
+        intent.time = clock_();
+        return intent;
+    }
+
+    Flow recordSuccess(const ListEntry& entry, const ShareIntent& intent, const ShareReply& reply) {
         std::string sharedPath = entry.path;
         std::string newName;
         // Renaming is a request of its own; after a stop the link is recorded
-        // under the name the item still has.
+        // under the name the item still has. The journal hears of the rename
+        // first, so that a run cut short here is not followed by one that
+        // renames the item a second time.
         if (options_.renameMode != RenameMode::None && !stopped()) {
             const std::string wanted = newNameFor(entry, options_);
-            const RenameReply renamed = api_.renameItem(entry.path, wanted);
-            // The ledger must say what the service holds: a refused rename,
-            // or one whose end is unknown, keeps the old path and no new name.
-            if (renamed.renamed) {
-                newName = wanted;
-                sharedPath = renamedPath(entry.path, wanted);
+            if (ledger_.markRenaming(entry.fs_id, wanted, reply.link, reply.shareTime)) {
+                const RenameReply renamed = api_.renameItem(entry.path, wanted);
+                // The ledger must say what the service holds: a refused
+                // rename, or one whose end is unknown, keeps the old path
+                // and no new name.
+                if (renamed.renamed) {
+                    newName = wanted;
+                    sharedPath = renamedPath(entry.path, wanted);
+                }
             }
         }
 
-        ShareRecord row = baseRecord(entry, isdir);
-        row.path = sharedPath;
-        row.aftername = newName;
-        row.sharelink = reply.link;
-        row.password = code;
-        row.sharetime = reply.shareTime;
-        if (pass != Pass::Folder) {
-            row.size = entry.size;
-            row.md5 = entry.md5;
-            row.pic = entry.thumbs_url3;
-        }
-        if (const Status written = ledger_.insertRecord(row); !written) {
+        const ShareRecord row =
+            successRowOf(intent, reply.link, reply.shareTime, sharedPath, newName);
+        if (const Status written = ledger_.recordOutcome(row); !written) {
             // Without its row the item would be shared again by the next run;
             // the user keeps the link from this message instead.
             return ledgerFailed(std::string(kRecordWriteFailedMessage) + sharedPath + " " +
@@ -274,7 +324,7 @@ private:
         observer_.entryFinished({.verdict = EntryVerdict::Shared,
                                  .path = sharedPath,
                                  .link = row.sharelink,
-                                 .code = code});
+                                 .code = row.password});
         return stopped() ? Flow::End : quotaTest();
     }
 
@@ -385,6 +435,19 @@ private:
 
 } // namespace
 
+Error lockRefusal(const Error& failed) {
+    const bool inUse = failed.code == static_cast<int>(LockFailure::InUse);
+    return Error{inUse ? failed.message : std::string(kNoLedgerMessage) + failed.message,
+                 static_cast<int>(inUse ? StartRefusal::LedgerInUse : StartRefusal::NoLedger)};
+}
+
+Expected<LedgerLock> lockLedger(const RecordStore& ledger) {
+    const std::filesystem::path file = ledger.path();
+    if (file.empty() || file == ":memory:")
+        return LedgerLock();
+    return LedgerLock::acquire(file);
+}
+
 ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFactory makeApi,
                    PauseFunction pause, ClockFunction clock)
     : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)), pause_(std::move(pause)),
@@ -402,20 +465,22 @@ ShareRun::~ShareRun() {
     stop();
 }
 
-Status ShareRun::start(LoginContext login, ShareOptions options) {
+Status ShareRun::start(LoginContext login, ShareOptions options, LedgerLock ledgerLock) {
     std::lock_guard lock(mutex_);
-    return startLocked(std::move(login), std::move(options), std::nullopt);
+    return startLocked(std::move(login), std::move(options), std::nullopt, std::move(ledgerLock));
 }
 
 Status ShareRun::startReshare(LoginContext login, ShareOptions options,
-                              std::vector<ReshareItem> items) {
+                              std::vector<ReshareItem> items, LedgerLock ledgerLock) {
     options.renameMode = RenameMode::None;
     std::lock_guard lock(mutex_);
-    return startLocked(std::move(login), std::move(options), std::move(items));
+    return startLocked(std::move(login), std::move(options), std::move(items),
+                       std::move(ledgerLock));
 }
 
 Status ShareRun::startLocked(LoginContext login, ShareOptions options,
-                             std::optional<std::vector<ReshareItem>> reshare) {
+                             std::optional<std::vector<ReshareItem>> reshare,
+                             LedgerLock ledgerLock) {
     if (run_ && !run_->finished)
         return Error{"a share run is already in progress",
                      static_cast<int>(StartRefusal::AlreadyRunning)};
@@ -430,8 +495,15 @@ Status ShareRun::startLocked(LoginContext login, ShareOptions options,
     if (!reshare && login.selectionJson != "[]" && !isSelectionArray(login.selectionJson))
         return Error{std::string(kSelectionUnreadableMessage),
                      static_cast<int>(StartRefusal::SelectionUnreadable)};
+    if (!ledgerLock.held()) {
+        Expected<LedgerLock> taken = lockLedger(ledger_);
+        if (!taken)
+            return lockRefusal(taken.error());
+        ledgerLock = std::move(*taken);
+    }
 
     run_ = std::make_unique<Run>();
+    run_->lock = std::move(ledgerLock);
     run_->login = std::move(login);
     run_->options = std::move(options);
     run_->reshare = std::move(reshare);
@@ -457,6 +529,7 @@ void ShareRun::execute(std::stop_token stop, Run& run) {
     observer_.runFinished(summary);
     {
         std::lock_guard lock(mutex_);
+        run.lock = LedgerLock();
         run.finished = true;
     }
     ended_.notify_all();

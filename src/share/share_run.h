@@ -7,6 +7,7 @@
 #include "base/expected.h"
 #include "base/wait.h"
 #include "netdisk/login_context.h"
+#include "records/ledger_lock.h"
 #include "settings/share_options.h"
 #include "share/folder_walk.h"
 
@@ -76,6 +77,10 @@ enum class RunEnd {
     LedgerFailed,  // a ledger lookup or a success row failed; the run stopped there
     ListingFailed, // a folder could not be listed; nothing was shared
     RunRefused,    // the service refused the account or the session
+    // The intents of an earlier run could not be settled (the share list
+    // could not be read); nothing was shared, for anything might have been
+    // shared twice.
+    SettleFailed,
 };
 
 struct RunSummary {
@@ -100,6 +105,7 @@ enum class StartRefusal : int {
     BadSettings = 5,         // a setting the service would refuse, or a bad override
     SettingsUnreadable = 6,  // set.ini cannot be read
     ServiceUnreachable = 7,  // no answer from the service, or an error page
+    LedgerInUse = 8,         // another run holds the ledger's lock
 };
 
 // One ledger record to share afresh: its item as the record names it.
@@ -144,6 +150,14 @@ using PauseFunction = std::function<WaitResult(std::stop_token stop, std::chrono
 // day. Runs use the system clock; a test may fix it.
 using ClockFunction = std::function<std::int64_t()>;
 
+// The refusal of a run whose ledger lock could not be taken (a LockFailure
+// error): LedgerInUse, or NoLedger with the reason.
+Error lockRefusal(const Error& failed);
+
+// The lock of the ledger's file; one that holds nothing for a ledger in
+// memory, which is this process's alone.
+Expected<LedgerLock> lockLedger(const RecordStore& ledger);
+
 class ShareRun {
 public:
     // Without `pause` the run waits with waitFor; without `clock` it reads
@@ -160,8 +174,10 @@ public:
     // share would be refused), when the ledger is not open (nothing would be
     // recorded), or when the selection is neither "[]" nor a JSON array (the
     // page could not say what is selected, and sharing nothing would look
-    // like success).
-    Status start(LoginContext login, ShareOptions options);
+    // like success). A run holds the ledger's lock (ledger_lock.h) from its
+    // start to its end: `lock` when it holds it already, else the run takes
+    // it, and refuses (LedgerInUse) when another run has it.
+    Status start(LoginContext login, ShareOptions options, LedgerLock lock = {});
 
     // Starts a run over these records' items instead of the page's: each
     // gets a fresh link with the options' code and period and a new success
@@ -169,7 +185,8 @@ public:
     // ledger's already-recorded test does not apply; nothing is renamed.
     // Refusal classes, the daily limit, the pause and stop apply as in every
     // run. Refuses as start() does (the selection aside).
-    Status startReshare(LoginContext login, ShareOptions options, std::vector<ReshareItem> items);
+    Status startReshare(LoginContext login, ShareOptions options, std::vector<ReshareItem> items,
+                        LedgerLock lock = {});
 
     // Ends the run: the pause returns, a request in flight is aborted, no
     // further entry is started, and the worker is joined. A success already
@@ -191,7 +208,7 @@ public:
 private:
     struct Run;
     Status startLocked(LoginContext login, ShareOptions options,
-                       std::optional<std::vector<ReshareItem>> reshare);
+                       std::optional<std::vector<ReshareItem>> reshare, LedgerLock ledgerLock);
     void execute(std::stop_token stop, Run& run);
     bool onWorkerThread() const; // with mutex_ held
     void joinWorker();

@@ -8,6 +8,8 @@
 #include "records/share_record.h"
 #include "settings/settings_form.h"
 
+#include <chrono>
+
 namespace vantorel {
 namespace {
 
@@ -19,6 +21,11 @@ NetdiskApiFactory clientFactory(const ConnectionSettings& connection) {
     return [connection](LoginContext& login, std::stop_token stop) {
         return std::make_unique<NetdiskClient>(connection, login, std::move(stop));
     };
+}
+
+// The lock prepare() took, for the run to hold.
+LedgerLock takeLock(PreparedShare& share) {
+    return share.lock ? std::move(*share.lock) : LedgerLock();
 }
 
 } // namespace
@@ -45,7 +52,7 @@ Expected<ShareOptions> ShareSession::readOptions() const {
     return options;
 }
 
-Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_token stop) const {
+Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_token stop) {
     Expected<ShareOptions> options = readOptions();
     if (!options)
         return options.error();
@@ -57,8 +64,21 @@ Expected<PreparedShare> ShareSession::prepare(BrowserSource& browser, std::stop_
                            StartRefusal::NoLedger);
     }
 
+    // Two runs side by side would share the same items twice; the second
+    // is turned away before it asks the service anything.
+    Expected<LedgerLock> lock = lockLedger(ledger_);
+    if (!lock && lock.error().code == static_cast<int>(LockFailure::InUse) && run_.running()) {
+        // This session's own run, still writing its last: it lets go as it
+        // ends.
+        run_.wait();
+        lock = lockLedger(ledger_);
+    }
+    if (!lock)
+        return lockRefusal(lock.error());
+
     Status tokens;
     PreparedShare share;
+    share.lock = std::make_shared<LedgerLock>(std::move(*lock));
     share.options = std::move(*options);
     share.login = gatherLoginContext(browser, settings_.connection, std::move(stop), &tokens);
     // A service that cannot be reached says nothing about the login; asking
@@ -85,11 +105,25 @@ void ShareSession::shareAddressFolder(PreparedShare& share) {
 Status ShareSession::start(PreparedShare share) {
     if (share.selection != SelectionState::Readable)
         return refusal(std::string(kSelectionUnreadableMessage), StartRefusal::SelectionUnreadable);
-    return run_.start(std::move(share.login), std::move(share.options));
+    return run_.start(std::move(share.login), std::move(share.options), takeLock(share));
 }
 
 Status ShareSession::startReshare(PreparedShare share, std::vector<ReshareItem> items) {
-    return run_.startReshare(std::move(share.login), std::move(share.options), std::move(items));
+    return run_.startReshare(std::move(share.login), std::move(share.options), std::move(items),
+                             takeLock(share));
+}
+
+Expected<SettleReport> ShareSession::settleIntents(PreparedShare& share, std::stop_token stop) {
+    NetdiskClient client(settings_.connection, share.login, stop);
+    const SettleOptions options{
+        .clock =
+            [] {
+                using namespace std::chrono;
+                return static_cast<std::int64_t>(
+                    duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+            },
+        .stop = stop};
+    return settleShareIntents(ledger_, client, options);
 }
 
 } // namespace vantorel

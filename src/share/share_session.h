@@ -9,9 +9,11 @@
 #include "netdisk/connection.h"
 #include "netdisk/login_context.h"
 #include "settings/share_options.h"
+#include "share/intent_settle.h"
 #include "share/share_run.h"
 
 #include <filesystem>
+#include <memory>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -42,6 +44,9 @@ struct PreparedShare {
     // The folder of the address as the user knows it ("/docs"), for the
     // question whether to share it when the page gave no selection.
     std::string folder;
+    // The ledger's lock, taken before the first request and handed to the
+    // run; dropping the share releases it.
+    std::shared_ptr<LedgerLock> lock;
 };
 
 class ShareSession {
@@ -59,13 +64,14 @@ public:
     // would be refused (an extraction code the service does not take).
     Expected<ShareOptions> readOptions() const;
 
-    // Reads the options, opens the ledger, and gathers the login from the
-    // browser side and the token requests; `stop` cuts the requests short.
-    // The error's code is a StartRefusal: BadSettings, NoLedger,
+    // Reads the options, opens the ledger, takes its lock, and gathers the
+    // login from the browser side and the token requests; `stop` cuts the
+    // requests short. The error's code is a StartRefusal: BadSettings,
+    // NoLedger, LedgerInUse (another run, before any request),
     // ServiceUnreachable (no answer, or an error page: nothing is known of
     // the login) or NotLoggedIn. Blocks for the requests, so a window calls
     // it off its own thread (the browser answers taken before).
-    Expected<PreparedShare> prepare(BrowserSource& browser, std::stop_token stop) const;
+    Expected<PreparedShare> prepare(BrowserSource& browser, std::stop_token stop);
 
     // For a page without a selection whose address names a folder: share
     // that whole folder.
@@ -78,6 +84,13 @@ public:
     // Starts a run that shares these records' items afresh (ShareRun's
     // startReshare): the prepared login and options, never a rename.
     Status startReshare(PreparedShare share, std::vector<ReshareItem> items);
+
+    // Settles the intents an earlier run left unsure, with the prepared
+    // login and under its lock, as a run does before anything else: for
+    // work that compares the ledger with the service's share list (a sync)
+    // and must not take an unsure item for one never shared. The error's
+    // code is a SettleFailure.
+    Expected<SettleReport> settleIntents(PreparedShare& share, std::stop_token stop);
 
     // As ShareRun's: stop (and join), ask to stop from any thread, wait.
     void stop() { run_.stop(); }

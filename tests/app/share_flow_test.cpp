@@ -9,6 +9,7 @@
 #include "app/secondary_windows.h"
 #include "named_case.h"
 #include "records/record_store.h"
+#include "run_process.h"
 #include "share_flow_fixture.h"
 #include "sim_client.h"
 #include "sim_process.h"
@@ -32,6 +33,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 
 using namespace vantorel::gui;
@@ -808,3 +810,80 @@ INSTANTIATE_TEST_SUITE_P(
         WindowRefusalCase{"YesWithoutALink", "no_link", QStringLiteral("分享完成!"), 2,
                           "待下次 1"}),
     vantorel::test::CaseName{});
+
+// --- the desktop and the command line on one ledger ---------------------------------
+
+namespace {
+
+std::vector<std::string> cliShareArgs(const QString& dataDir, const std::string& origin,
+                                      const std::string& interval) {
+    return {"--data-dir",      dataDir.toStdString(),           "--origin", origin, "share",
+            "--cookies",       SimProcess::loginCookieHeader(), "--path",   "/A",   "--set",
+            "time=" + interval};
+}
+
+// How many shares the service holds for each fs_id.
+std::map<std::string, int> sharesPerItem(const SimProcess& sim) {
+    std::map<std::string, int> count;
+    const auto state = vantorel::test::readSimState(sim);
+    EXPECT_TRUE(state);
+    if (state) {
+        for (const auto& share : state->shares) {
+            for (const std::string& fid : share.fsIds) {
+                ++count[fid];
+            }
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+TEST_F(ShareFlowTest, TheCommandLineIsTurnedAwayWhileTheWindowShares) {
+    start({}, "time=1\n");
+    prepareShare(QStringLiteral("/A"), {});
+    pressShare();
+    ASSERT_TRUE(waitFor([&] { return records().size() == 1; }));
+
+    const vantorel::test::ProcessResult cli = vantorel::test::runProcess(
+        VANTOREL_CLI_PATH, cliShareArgs(test_->state.dataDir, sim_->origin(), "-1"));
+    EXPECT_EQ(cli.exitCode, 7) << vantorel::test::describe(cli);
+    EXPECT_NE(cli.err.find("另一个分享任务正在使用此分享记录库"), std::string::npos) << cli.err;
+
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("分享完成!"));
+    waitForRunEnd();
+    const auto shares = sharesPerItem(*sim_);
+    EXPECT_EQ(shares.size(), 3U);
+    for (const auto& [fid, n] : shares) {
+        EXPECT_EQ(n, 1) << fid;
+    }
+    EXPECT_EQ(records().size(), 3U);
+}
+
+TEST_F(ShareFlowTest, TheWindowSaysSoWhileTheCommandLineShares) {
+    start({}, "time=1\n");
+    prepareShare(QStringLiteral("/A"), {});
+    vantorel::test::ChildProcess cli(VANTOREL_CLI_PATH,
+                                     cliShareArgs(test_->state.dataDir, sim_->origin(), "1"));
+    ASSERT_TRUE(cli.started());
+    ASSERT_TRUE(cli.waitForStdout("shared\t")) << cli.err();
+
+    pressShare();
+    ASSERT_TRUE(boxes_.waitForBoxes(1, kPatienceMs));
+    EXPECT_EQ(boxes_.seen()[0].text, QStringLiteral("另一个分享任务正在使用此分享记录库"));
+    EXPECT_EQ(boxes_.seen()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(toolbar().share, true) << "the share button is given back";
+    EXPECT_EQ(toolbar().stop, false);
+    EXPECT_FALSE(window().shareRunning());
+
+    const vantorel::test::ProcessResult ended = cli.finish(std::chrono::seconds(60));
+    EXPECT_EQ(ended.exitCode, 0) << vantorel::test::describe(ended);
+    const auto shares = sharesPerItem(*sim_);
+    EXPECT_EQ(shares.size(), 3U);
+    for (const auto& [fid, n] : shares) {
+        EXPECT_EQ(n, 1) << fid;
+    }
+    // The window reads what the command line recorded.
+    EXPECT_EQ(records().size(), 3U);
+}

@@ -4,6 +4,8 @@
 // received.
 
 #include "cli_harness.h"
+#include "records/record_store.h"
+#include "records/share_intent.h"
 #include "share/share_run.h"
 #include "sim_request_log.h"
 #include "sim_state.h"
@@ -94,6 +96,38 @@ TEST_F(SharesCommand, SyncThenListByState) {
     ASSERT_EQ(doc.Size(), 5u);
     EXPECT_STREQ(doc[0]["state"].GetString(), "expired");
     EXPECT_TRUE(doc[0]["shareid"].IsNumber());
+}
+
+TEST_F(SharesCommand, SyncFirstRecordsAShareWhoseRunNeverHeardOfIt) {
+    // As a run killed between the service's answer and its row leaves it:
+    // the share made, the intent written, no row.
+    {
+        RecordStore ledger;
+        ASSERT_TRUE(ledger.openOrCreate(ledgerFile()));
+        auto rows = ledger.selectRecords({});
+        ASSERT_TRUE(rows);
+        const ShareRecord lost = rows->front();
+        const std::vector<std::int64_t> ids{lost.id};
+        ASSERT_TRUE(ledger.deleteByIds(ids));
+        ShareIntent intent{.fid = lost.fid,
+                           .isdir = lost.isdir,
+                           .path = lost.path,
+                           .name = lost.beforename,
+                           .md5 = lost.md5,
+                           .size = lost.size,
+                           .pic = lost.pic,
+                           .username = lost.username,
+                           .code = lost.password,
+                           .period = "7",
+                           .time = simState()["shares"][0]["ctime"].GetInt64()};
+        ASSERT_TRUE(ledger.writeIntent(intent));
+    }
+    const ProcessResult synced = withLogin({"sync"});
+    ASSERT_EQ(synced.exitCode, 0) << synced.err;
+    EXPECT_NE(synced.out.find("上次未完成的分享: 1 个已记录"), std::string::npos) << synced.out;
+    EXPECT_EQ(readLedger(ledgerFile()).rows.size(), 5u) << "the share got its row back";
+    EXPECT_EQ(listedStates(), Strings(5, "active")) << "and its state";
+    EXPECT_EQ(logged("/share/set"), 5u) << "nothing shared again";
 }
 
 TEST_F(SharesCommand, SyncWithoutALoginExitsAsShareDoes) {

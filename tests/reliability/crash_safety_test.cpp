@@ -7,6 +7,7 @@
 // The moments come from a seeded generator; the seed is printed, and
 // VANTOREL_CRASH_SEED=<seed> repeats a sequence.
 
+#include "crash_seed.h"
 #include "expected_run.h"
 
 #include <chrono>
@@ -57,12 +58,6 @@ const std::set<std::string>& refusedFids() {
                                                "400000000000150", "410000000000004",
                                                "410000000000017"};
     return fids;
-}
-
-std::uint64_t crashSeed() {
-    if (const char* text = std::getenv("VANTOREL_CRASH_SEED"); text != nullptr && *text != '\0')
-        return std::strtoull(text, nullptr, 10);
-    return std::random_device{}();
 }
 
 class CrashSafetyTest : public ::testing::Test {

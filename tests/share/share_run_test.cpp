@@ -114,6 +114,10 @@ public:
 
     std::atomic<int> apisMade{0};
 
+    // The account's share list, newest first, as the run's first look at it
+    // finds it; empty unless a test fills it.
+    std::vector<ServiceShare> shareList;
+
     // Read while no run is going, or under waitFor.
     std::vector<std::string> log; // every request, in order
     std::vector<std::string> listedDirs;
@@ -204,6 +208,10 @@ public:
     }
     RenameReply renameItem(std::string_view path, std::string_view newName) override {
         return service_.rename(path, newName);
+    }
+    Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t since) override {
+        service_.log.push_back("share list since " + std::to_string(since));
+        return service_.shareList;
     }
 
 private:
@@ -1563,6 +1571,37 @@ TEST_P(NoVerdict, RecordsNothingSoTheNextRunTriesAgain) {
     const RunSummary second = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
     EXPECT_THAT(service.sharedIds(), ElementsAre("101", "201"));
     EXPECT_EQ(second.shared, 2);
+}
+
+// The service made the share but its answer was lost: the next run finds it
+// in the share list and records it rather than sharing the item again.
+TEST_P(NoVerdict, AShareTheServiceMadeIsFoundInItsListAndRecordedNotMadeAgain) {
+    addTreeA();
+    service.shareReplies["101"] = GetParam().reply;
+    const RunSummary first = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
+    EXPECT_EQ(first.pending, 1);
+    ASSERT_FALSE(service.shares.empty());
+    const std::string code = service.shares.front().code;
+
+    ServiceShare made;
+    made.fsIds = {"101"};
+    made.link = "https://pan.example/s/1lost";
+    made.ctime = std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+                     .count();
+    service.shareList = {made};
+    service.shareReplies.clear();
+    service.shares.clear();
+    const RunSummary second = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
+    EXPECT_TRUE(service.shares.empty()) << "shared again";
+    EXPECT_EQ(second.shared, 1);
+    const auto rows = ledger.selectRecords({});
+    ASSERT_TRUE(rows);
+    const auto row = std::find_if(rows->begin(), rows->end(),
+                                  [](const ShareRecord& r) { return r.fid == "101"; });
+    ASSERT_NE(row, rows->end());
+    EXPECT_EQ(row->sharelink, made.link);
+    EXPECT_EQ(row->password, code);
 }
 
 INSTANTIATE_TEST_SUITE_P(
