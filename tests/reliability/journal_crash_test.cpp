@@ -129,11 +129,7 @@ protected:
 };
 
 TEST_F(JournalCrashTest, KilledRenamingRunsAreFollowedByRunsThatShareAndRenameNothingTwice) {
-    const std::uint64_t seed = crashSeed();
-    std::cout << "crash seed: " << seed << " (VANTOREL_CRASH_SEED=" << seed << " repeats it)"
-              << std::endl;
-    RecordProperty("crash_seed", std::to_string(seed));
-    std::mt19937_64 random(seed);
+    std::mt19937_64 random = crashRandom();
 
     int kills = 0;
     int attempts = 0;
