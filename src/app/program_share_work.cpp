@@ -64,8 +64,7 @@ Expected<std::string> sync(ShareSession& session, PreparedShare& share, RecordSt
     // What an earlier run left unsure is settled first, as a run does: its
     // share would otherwise match no row.
     if (const Expected<SettleReport> settled = session.settleIntents(share, stop); !settled) {
-        return Error{std::string(kSettleFailedMessage) + settled.error().message,
-                     settled.error().code};
+        return settled.error();
     }
     NetdiskClient client(session.settings().connection, share.login, stop);
     const SyncSummary summary =

@@ -195,10 +195,17 @@ int runSharesSync(const GlobalOptions& global, const LoginOptions& login) {
     if (command.interrupted())
         return command.interrupts().exitStatus();
     if (!settled) {
-        report(std::string(kSettleFailedMessage) + settled.error().message);
-        return settled.error().code == static_cast<int>(SettleFailure::Ledger)
-                   ? exit_status::ledger
-                   : exit_status::failure;
+        switch (static_cast<SettleFailure>(settled.error().code)) {
+        case SettleFailure::NotLoggedIn:
+            return command.exitForError(settled.error().message, -6);
+        case SettleFailure::Ledger:
+            report(settled.error().message);
+            return exit_status::ledger;
+        case SettleFailure::Service:
+            break;
+        }
+        report(settled.error().message);
+        return exit_status::failure;
     }
     if (settled->recorded > 0)
         std::printf("上次未完成的分享: %d 个已记录\n", settled->recorded);

@@ -17,6 +17,13 @@ Error settleError(SettleFailure kind, const std::string& message) {
     return Error{std::string(kSettleFailedMessage) + message, static_cast<int>(kind)};
 }
 
+// A share list or folder that could not be read; a login the service no
+// longer takes is news of its own: the user has to log in again.
+Error serviceError(const Error& error) {
+    return settleError(error.code == -6 ? SettleFailure::NotLoggedIn : SettleFailure::Service,
+                       error.message);
+}
+
 std::string parentFolder(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string_view::npos || slash == 0)
@@ -101,7 +108,7 @@ private:
         Expected<std::vector<ServiceShare>> shares =
             api_.findSharesSince(oldest - kServiceClockAllowanceSeconds);
         if (!shares)
-            return settleError(SettleFailure::Service, shares.error().message);
+            return serviceError(shares.error());
         std::vector<ShareIntent> still;
         for (ShareIntent& intent : unsure) {
             if (const ServiceShare* share = shareOf(intent, *shares)) {
@@ -131,7 +138,7 @@ private:
             Expected<Listing> listing =
                 api_.fetchListing(percentEncodePath(parentFolder(intent.path)));
             if (!listing)
-                return settleError(SettleFailure::Service, listing.error().message);
+                return serviceError(listing.error());
             for (const auto* list : {&listing->files, &listing->folders}) {
                 for (const ListEntry& entry : *list) {
                     if (entry.fs_id != intent.fid)

@@ -31,8 +31,9 @@ inline constexpr std::string_view kSettleFailedMessage =
     "无法核对上次未完成的分享,为免重复分享已停止:";
 
 enum class SettleFailure : int {
-    Ledger = 1,  // the journal or a row could not be read or written
-    Service = 2, // the share list or a folder could not be read
+    Ledger = 1,      // the journal or a row could not be read or written
+    Service = 2,     // the share list or a folder could not be read
+    NotLoggedIn = 3, // the service took the login for expired (errno -6)
 };
 
 struct SettleOptions {

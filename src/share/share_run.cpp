@@ -84,10 +84,17 @@ private:
         if (stopped())
             return false;
         if (!settled) {
-            endOnFailure(settled.error().code == static_cast<int>(SettleFailure::Ledger)
-                             ? RunEnd::LedgerFailed
-                             : RunEnd::SettleFailed,
-                         settled.error().message);
+            const auto failure = static_cast<SettleFailure>(settled.error().code);
+            if (failure == SettleFailure::NotLoggedIn) {
+                // As a share refused with -6: nothing can go on without a
+                // new login.
+                summary_.refusedErrno = -6;
+                endOnFailure(RunEnd::RunRefused, settled.error().message);
+            } else {
+                endOnFailure(failure == SettleFailure::Ledger ? RunEnd::LedgerFailed
+                                                              : RunEnd::SettleFailed,
+                             settled.error().message);
+            }
             return false;
         }
         return true;

@@ -117,6 +117,7 @@ public:
     // The account's share list, newest first, as the run's first look at it
     // finds it; empty unless a test fills it.
     std::vector<ServiceShare> shareList;
+    std::optional<Error> shareListError; // the share list cannot be read
 
     // Read while no run is going, or under waitFor.
     std::vector<std::string> log; // every request, in order
@@ -211,6 +212,8 @@ public:
     }
     Expected<std::vector<ServiceShare>> findSharesSince(std::int64_t since) override {
         service_.log.push_back("share list since " + std::to_string(since));
+        if (service_.shareListError)
+            return *service_.shareListError;
         return service_.shareList;
     }
 
@@ -244,6 +247,12 @@ const char* endName(RunEnd end) {
         return "stopped";
     case RunEnd::LedgerFailed:
         return "ledger failed";
+    case RunEnd::ListingFailed:
+        return "listing failed";
+    case RunEnd::RunRefused:
+        return "run refused";
+    case RunEnd::SettleFailed:
+        return "settle failed";
     }
     return "?";
 }
@@ -1602,6 +1611,33 @@ TEST_P(NoVerdict, AShareTheServiceMadeIsFoundInItsListAndRecordedNotMadeAgain) {
     ASSERT_NE(row, rows->end());
     EXPECT_EQ(row->sharelink, made.link);
     EXPECT_EQ(row->password, code);
+}
+
+// A share list that cannot be read leaves the unsure item unsettled: the
+// run shares nothing rather than risk sharing it twice, and a login the
+// service no longer takes says so as a share refused with -6 does.
+TEST_P(NoVerdict, AShareListThatCannotBeReadEndsTheNextRunBeforeAnyShare) {
+    addTreeA();
+    service.shareReplies["101"] = GetParam().reply;
+    ASSERT_EQ(runToEnd(login("%2FA"), options(ShareType::FilesAndFolders)).pending, 1);
+    service.shareReplies.clear();
+    service.shares.clear();
+
+    service.shareListError = Error{"分享列表: errno 2", 2};
+    const RunSummary failed = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
+    EXPECT_EQ(failed.end, RunEnd::SettleFailed);
+    EXPECT_TRUE(service.shares.empty());
+
+    service.shareListError = Error{"分享列表: errno -6", -6};
+    const RunSummary loggedOut = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
+    EXPECT_EQ(loggedOut.end, RunEnd::RunRefused);
+    EXPECT_EQ(loggedOut.refusedErrno, -6);
+    EXPECT_TRUE(service.shares.empty());
+
+    service.shareListError.reset();
+    const RunSummary settled = runToEnd(login("%2FA"), options(ShareType::FilesAndFolders));
+    EXPECT_EQ(settled.end, RunEnd::Completed);
+    EXPECT_THAT(service.sharedIds(), ElementsAre("101")) << "not found: shared as usual";
 }
 
 INSTANTIATE_TEST_SUITE_P(
