@@ -4,7 +4,7 @@
 // memory growth; the simulator's own work is part of the time, as the
 // service's is for a user.
 
-#include "base/service_origin.h"
+#include "bench_service.h"
 #include "memory_usage.h"
 #include "netdisk/netdisk_client.h"
 #include "sim_client.h"
@@ -21,20 +21,13 @@ using vantorel::test::SimProcess;
 constexpr int kEntries = 100000;
 
 void BM_ListingPaged(benchmark::State& state) {
-    SimProcess sim({"--generate", std::to_string(kEntries), "--folders", "0"});
-    if (!sim.started()) {
-        state.SkipWithError(sim.error().c_str());
+    const std::optional<vantorel::bench::BenchService> service =
+        vantorel::bench::startBenchService(state, kEntries);
+    if (!service)
         return;
-    }
-    auto origin = ServiceOrigin::parse(sim.origin());
-    if (!origin) {
-        state.SkipWithError(origin.error().message.c_str());
-        return;
-    }
-    const ConnectionSettings connection{.origin = *origin};
-    LoginContext login;
-    login.cookieText = SimProcess::loginCookieHeader();
-    login.bdstoken = SimProcess::kBdstoken;
+    const SimProcess& sim = *service->sim;
+    const ConnectionSettings& connection = service->connection;
+    LoginContext login = vantorel::bench::benchLogin();
 
     // The simulator sorts a folder once, on its first listing; that is not
     // the client's cost. The client's first listing is measured as it is, so

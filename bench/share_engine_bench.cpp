@@ -3,8 +3,8 @@
 // user's size. The engine's own cost per entry (lookup, request, row) must
 // stay far below the service's response time.
 
-#include "base/service_origin.h"
 #include "bench_ledger.h"
+#include "bench_service.h"
 #include "netdisk/netdisk_client.h"
 #include "records/record_store.h"
 #include "share/share_run.h"
@@ -111,23 +111,14 @@ void BM_ShareEngineLoopback(benchmark::State& state) {
         return;
     }
     // Every file in the folder that is shared, none in sub-folders.
-    SimProcess sim({"--generate", std::to_string(kFiles), "--folders", "0"});
-    if (!sim.started()) {
-        state.SkipWithError(("netdisk-sim did not start: " + sim.error()).c_str());
+    const std::optional<bench::BenchService> service = bench::startBenchService(state, kFiles);
+    if (!service)
         return;
-    }
-    auto origin = ServiceOrigin::parse(sim.origin());
-    if (!origin) {
-        state.SkipWithError(origin.error().message.c_str());
-        return;
-    }
-    const ConnectionSettings connection{*origin, ""};
+    const SimProcess& sim = *service->sim;
+    const ConnectionSettings& connection = service->connection;
     const std::int64_t lastId = bench::kLedgerRows;
 
-    LoginContext login;
-    login.cookieText = SimProcess::loginCookieHeader();
-    login.userName = SimProcess::kUser;
-    login.bdstoken = SimProcess::kBdstoken;
+    LoginContext login = bench::benchLogin();
     login.currentPath = "%2F";
     login.selectionJson = "[]";
     ShareOptions options;

@@ -4,6 +4,7 @@
 // Reports the time of the whole sync and its peak memory growth; the
 // simulator's own work is part of the time, as the service's is for a user.
 
+#include "bench_service.h"
 #include "memory_usage.h"
 #include "netdisk/netdisk_client.h"
 #include "records/ledger_sql.h"
@@ -82,16 +83,11 @@ std::string makeSharesAndLedger(const SimProcess& sim, const std::string& file) 
 }
 
 void BM_ShareSync(benchmark::State& state) {
-    SimProcess sim({"--generate", std::to_string(kShares), "--folders", "0"});
-    if (!sim.started()) {
-        state.SkipWithError(sim.error().c_str());
+    const std::optional<vantorel::bench::BenchService> service =
+        vantorel::bench::startBenchService(state, kShares);
+    if (!service)
         return;
-    }
-    auto origin = ServiceOrigin::parse(sim.origin());
-    if (!origin) {
-        state.SkipWithError(origin.error().message.c_str());
-        return;
-    }
+    const SimProcess& sim = *service->sim;
     vantorel::test::TempDir dir;
     const std::string file = dir.file("linkledger.db");
     // The shares and the ledger are made in a child process, so that the
@@ -110,11 +106,8 @@ void BM_ShareSync(benchmark::State& state) {
         state.SkipWithError("cannot open the ledger");
         return;
     }
-    const ConnectionSettings connection{.origin = *origin};
-    LoginContext login;
-    login.cookieText = SimProcess::loginCookieHeader();
-    login.userName = SimProcess::kUser;
-    login.bdstoken = SimProcess::kBdstoken;
+    const ConnectionSettings& connection = service->connection;
+    LoginContext login = vantorel::bench::benchLogin();
 
     long peakKb = 0;
     for (auto _ : state) {

@@ -1,21 +1,16 @@
 #include "app/program_share_work.h"
 
 #include "app/browser_answers.h"
+#include "base/time_text.h"
 #include "netdisk/netdisk_client.h"
 #include "share/share_sync.h"
 
-#include <chrono>
 #include <memory>
 #include <mutex>
 
 namespace vantorel::gui {
 
 namespace {
-
-std::int64_t unixNow() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 // What the share list work and a re-share run report, turned into the
 // window's progress. Calls come from the thread doing the work.
@@ -68,7 +63,7 @@ Expected<std::string> sync(ShareSession& session, PreparedShare& share, RecordSt
     }
     NetdiskClient client(session.settings().connection, share.login, stop);
     const SyncSummary summary =
-        syncShares(client, ledger, share.login.userName, unixNow(), &progress, stop);
+        syncShares(client, ledger, share.login.userName, unixSecondsNow(), &progress, stop);
     if (!summary.ok()) {
         return Error{"同步状态失败: " + summary.error, summary.errorCode};
     }
@@ -85,8 +80,8 @@ Expected<std::string> cancel(ShareSession& session, PreparedShare& share, Record
                              const std::vector<std::int64_t>& ids, WorkProgress& progress,
                              std::stop_token stop) {
     NetdiskClient client(session.settings().connection, share.login, stop);
-    const CancelSummary summary =
-        cancelRecordShares(client, ledger, ids, share.login.userName, unixNow(), &progress, stop);
+    const CancelSummary summary = cancelRecordShares(client, ledger, ids, share.login.userName,
+                                                     unixSecondsNow(), &progress, stop);
     if (!summary.ok()) {
         return Error{"取消分享失败 (已取消 " + std::to_string(summary.cancelled) +
                          " 个): " + summary.error,

@@ -21,6 +21,12 @@
 #endif
 
 namespace vantorel {
+
+std::int64_t unixSecondsNow() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
 namespace {
 
 constexpr std::int64_t kChinaOffsetSeconds = 8 * 3600;

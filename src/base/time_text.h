@@ -2,10 +2,14 @@
 
 // Date-time text for the share time the service reports as a Unix timestamp.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vantorel {
+
+// This computer's clock, in whole seconds since the epoch.
+std::int64_t unixSecondsNow();
 
 // Which clock unixTimeToText shows the hour on; a value not named here
 // follows the locale.

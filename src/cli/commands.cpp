@@ -6,6 +6,7 @@
 #include "base/json_document.h"
 #include "base/service_origin.h"
 #include "base/text.h"
+#include "base/time_text.h"
 #include "cli/cli_browser.h"
 #include "cli/command_support.h"
 #include "cli/interrupt.h"
@@ -21,7 +22,6 @@
 #include "share/share_run.h"
 #include "share/share_session.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -101,9 +101,7 @@ Expected<std::string> loginCookieText(const LoginOptions& login, const ServiceOr
         auto content = readWholeFile(*login.cookieFile);
         if (!content)
             return content.error();
-        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
+        const std::int64_t now = unixSecondsNow();
         // A secure cookie is the browser's promise never to send it in clear.
         auto text =
             cookieTextFromFile(*content, origin.hostName(), now, origin.scheme() == "https");

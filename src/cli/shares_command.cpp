@@ -10,7 +10,6 @@
 #include "records/share_states.h"
 #include "share/share_sync.h"
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -18,12 +17,6 @@
 
 namespace vantorel::cli {
 namespace {
-
-std::int64_t unixNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Record ids as typed, each a decimal number; the error's code is the exit
 // status.
@@ -213,8 +206,8 @@ int runSharesSync(const GlobalOptions& global, const LoginOptions& login) {
     SyncSummary summary;
     {
         SyncProgress progress(isatty(STDERR_FILENO) != 0);
-        summary = syncShares(*client, command.ledger(), command.userName(), unixNow(), &progress,
-                             command.stopToken());
+        summary = syncShares(*client, command.ledger(), command.userName(), unixSecondsNow(),
+                             &progress, command.stopToken());
     }
     std::printf("%d 页, %zu 个分享, %zu 条记录已对上, %zu 条已失效\n", summary.pages,
                 summary.sharesListed, summary.rowsMatched, summary.rowsGone);
@@ -251,7 +244,7 @@ int runSharesList(const GlobalOptions& global, const std::optional<std::string>&
                      "downloads", "shareid",  "checked",   "path",  "beforename",
                      "sharelink", "password", "sharetime", "fid",   "username"};
     table.numericColumns = {"id", "days_left", "views", "saves", "downloads", "shareid"};
-    const std::int64_t now = unixNow();
+    const std::int64_t now = unixSecondsNow();
     for (const RecordWithState& row : *rows) {
         const ShareRecord& r = row.record;
         std::vector<std::string> cells(table.columns.size());
@@ -322,8 +315,8 @@ int runSharesCancel(const GlobalOptions& global, const LoginOptions& login,
     CancelSummary summary;
     {
         SyncProgress progress(isatty(STDERR_FILENO) != 0);
-        summary = cancelRecordShares(*client, command.ledger(), ids, command.userName(), unixNow(),
-                                     &progress, command.stopToken());
+        summary = cancelRecordShares(*client, command.ledger(), ids, command.userName(),
+                                     unixSecondsNow(), &progress, command.stopToken());
     }
     for (const std::int64_t id : summary.notCancellable)
         report("record " + std::to_string(id) +

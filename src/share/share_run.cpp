@@ -460,12 +460,7 @@ ShareRun::ShareRun(RecordStore& ledger, ShareObserver& observer, NetdiskApiFacto
     : ledger_(ledger), observer_(observer), makeApi_(std::move(makeApi)), pause_(std::move(pause)),
       clock_(std::move(clock)) {
     if (!clock_)
-        clock_ = [] {
-            return static_cast<std::int64_t>(
-                std::chrono::duration_cast<std::chrono::seconds>(
-                    std::chrono::system_clock::now().time_since_epoch())
-                    .count());
-        };
+        clock_ = unixSecondsNow;
 }
 
 ShareRun::~ShareRun() {

@@ -1,14 +1,13 @@
 #include "share/share_session.h"
 
 #include "base/codecs.h"
+#include "base/time_text.h"
 #include "netdisk/login_tokens.h"
 #include "netdisk/netdisk_client.h"
 #include "netdisk/page_text.h"
 #include "records/record_store.h"
 #include "records/share_record.h"
 #include "settings/settings_form.h"
-
-#include <chrono>
 
 namespace vantorel {
 namespace {
@@ -115,14 +114,7 @@ Status ShareSession::startReshare(PreparedShare share, std::vector<ReshareItem> 
 
 Expected<SettleReport> ShareSession::settleIntents(PreparedShare& share, std::stop_token stop) {
     NetdiskClient client(settings_.connection, share.login, stop);
-    const SettleOptions options{
-        .clock =
-            [] {
-                using namespace std::chrono;
-                return static_cast<std::int64_t>(
-                    duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
-            },
-        .stop = stop};
+    const SettleOptions options{.clock = unixSecondsNow, .stop = stop};
     return settleShareIntents(ledger_, client, options);
 }
 

@@ -1,11 +1,11 @@
 #include "ui/records_model.h"
 
 #include "base/text.h"
+#include "base/time_text.h"
 #include "records/record_store.h"
 
 #include <QColor>
 #include <algorithm>
-#include <chrono>
 #include <utility>
 
 namespace vantorel::gui {
@@ -49,11 +49,6 @@ RowShare rowShare(const ShareStatus& status, std::int64_t now) {
         share.daysLeft = static_cast<std::int32_t>(*days);
     }
     return share;
-}
-
-std::int64_t unixNow() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
 QString utf8Text(std::string_view text) {
@@ -168,7 +163,7 @@ Expected<RecordRows> fetchRecordRows(RecordStore& store, const RecordFilter* fil
     if (!statuses) {
         return statuses.error();
     }
-    rows->setShares(*statuses, unixNow());
+    rows->setShares(*statuses, unixSecondsNow());
     if (choice == StateChoice::Any) {
         return rows;
     }

@@ -1,9 +1,11 @@
 // The records window's work on the service's shares: 同步状态, 取消分享,
 // 重新分享, their progress and their stop.
 
+#include "base/time_text.h"
 #include "records/share_states.h"
 #include "ui/records_window.h"
 
+#include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -13,7 +15,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 
 namespace vantorel::gui {
 
@@ -22,11 +23,6 @@ namespace {
 // During a sync the states shown are read again at most this often: a
 // ledger of 100,000 rows is not re-read for every page of the service's list.
 constexpr std::int64_t kStatesRefreshMs = 1000;
-
-std::int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 template <class Widget> Widget* named(Widget* widget, const char16_t* name) {
     widget->setObjectName(QString::fromUtf16(name));
@@ -135,7 +131,7 @@ void RecordsWindow::startShareWork(ShareWork work, std::vector<std::int64_t> ids
     }
     activity_ = activity;
     showStatus(QString());
-    statesShownAt_ = nowMs();
+    statesShownAt_ = QDateTime::currentMSecsSinceEpoch();
     setWorking(true);
     showWorkProgress({});
     // The reports are queued to this window; the destructor joins the
@@ -182,19 +178,17 @@ void RecordsWindow::showWorkProgress(const ShareWorkProgress& progress) {
     }
     if (progress.ledgerChanged && !statesTimer_->isActive()) {
         // At most one reading per second, and the last change always shown.
-        const std::int64_t since = nowMs() - statesShownAt_;
+        const std::int64_t since = QDateTime::currentMSecsSinceEpoch() - statesShownAt_;
         statesTimer_->start(static_cast<int>(
             std::clamp<std::int64_t>(kStatesRefreshMs - since, 0, kStatesRefreshMs)));
     }
 }
 
 void RecordsWindow::showStates() {
-    statesShownAt_ = nowMs();
+    statesShownAt_ = QDateTime::currentMSecsSinceEpoch();
     Expected<std::vector<ShareStatus>> statuses = ShareStates(store_).statuses();
     if (statuses) {
-        using namespace std::chrono;
-        model_->setShares(*statuses,
-                          duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+        model_->setShares(*statuses, unixSecondsNow());
     }
 }
 

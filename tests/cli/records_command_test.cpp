@@ -9,11 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <rapidjson/document.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace vantorel;
 using namespace vantorel::test;
@@ -647,42 +643,6 @@ TEST_F(RecordsWithFormulas, CsvLeadsThemWithAQuoteAndTsvAndJsonKeepThemExact) {
               "=HYPERLINK(\"http://x.example\",\"点我\")\n+cmd\n@SUM(1)\n-2+3\n indent\n");
 }
 
-// Runs vantorel-cli with a terminal as its standard output (and error), as
-// someone typing the command sees it; the terminal's text comes back.
-std::string onTerminal(const std::vector<std::string>& args) {
-    std::vector<std::string> texts = {cliBinary()};
-    texts.insert(texts.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& t : texts)
-        argv.push_back(t.data());
-    argv.push_back(nullptr);
-    termios raw{};
-    ::cfmakeraw(&raw); // no CR added to line ends
-    int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, &raw, nullptr);
-    if (pid == 0) {
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (pid < 0) {
-        ADD_FAILURE() << "forkpty failed";
-        return {};
-    }
-    std::string shown;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // EIO once the program is gone
-        shown.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(terminal);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
-    return shown;
-}
-
 // A name from the service must not drive the terminal it is listed on:
 // clear the screen, retitle the window, hide the text after it.
 TEST_F(RecordsCommand, ListOnATerminalShowsControlCharactersEscaped) {
@@ -690,8 +650,10 @@ TEST_F(RecordsCommand, ListOnATerminalShowsControlCharactersEscaped) {
                           .path = "/x/\x1b[2J\x1b]0;owned\x07name\rfake.txt",
                           .beforename = "\x1b[2J\x1b]0;owned\x07name\rfake.txt",
                           .fid = "55"});
-    const std::string shown =
-        onTerminal({"--data-dir", dataDir().string(), "records", "list", "--name", "owned"});
+    const TerminalRun run =
+        runCliOnTerminal({"--data-dir", dataDir().string(), "records", "list", "--name", "owned"});
+    EXPECT_EQ(run.exitCode, 0) << run.shown;
+    const std::string& shown = run.shown;
     EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
     EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
     EXPECT_EQ(shown.find('\r'), std::string::npos) << shown;

@@ -11,11 +11,7 @@
 #include "sim_state.h"
 
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <string>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace vantorel;
@@ -148,65 +144,20 @@ TEST_F(SharesCommand, CancelWithoutYesAndWithoutATerminalRefusesAndCancelsNothin
     EXPECT_EQ(listedStates(), Strings(5, "active"));
 }
 
-struct TerminalRun {
-    std::string shown; // everything the terminal showed
-    int exitCode = -1;
-};
-
-// Runs vantorel-cli on a terminal, typing `answer` and a line end once it
-// asks "[y/N]".
-TerminalRun answeringOnTerminal(const std::vector<std::string>& args, const std::string& answer) {
-    std::vector<std::string> texts = {cliBinary()};
-    texts.insert(texts.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& t : texts)
-        argv.push_back(t.data());
-    argv.push_back(nullptr);
-    int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    TerminalRun run;
-    if (pid < 0) {
-        ADD_FAILURE() << "forkpty failed";
-        return run;
-    }
-    bool answered = false;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // EIO once the program is gone
-        run.shown.append(buffer, static_cast<std::size_t>(n));
-        if (!answered && run.shown.find("[y/N]") != std::string::npos) {
-            const std::string line = answer + "\n";
-            EXPECT_EQ(::write(terminal, line.data(), line.size()),
-                      static_cast<ssize_t>(line.size()));
-            answered = true;
-        }
-    }
-    ::close(terminal);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    EXPECT_TRUE(answered) << run.shown;
-    return run;
-}
-
 TEST_F(SharesCommand, OnATerminalCancelAsksNamingTheCount) {
     ASSERT_EQ(withLogin({"sync"}).exitCode, 0);
     Strings args = cliArgsAtSim({"shares", "cancel", "1", "3"});
     const Strings credentials = login();
     args.insert(args.end(), credentials.begin(), credentials.end());
 
-    const TerminalRun declined = answeringOnTerminal(args, "n");
+    const TerminalRun declined = runCliOnTerminal(args, "[y/N]", "n");
+    EXPECT_TRUE(declined.answered) << declined.shown;
     EXPECT_NE(declined.shown.find("确定取消 2 个分享吗"), std::string::npos) << declined.shown;
     EXPECT_EQ(declined.exitCode, 2);
     EXPECT_EQ(logged("/share/cancel"), 0u);
 
-    const TerminalRun confirmed = answeringOnTerminal(args, "y");
+    const TerminalRun confirmed = runCliOnTerminal(args, "[y/N]", "y");
+    EXPECT_TRUE(confirmed.answered) << confirmed.shown;
     EXPECT_EQ(confirmed.exitCode, 0) << confirmed.shown;
     EXPECT_EQ(logged("/share/cancel"), 1u);
     EXPECT_EQ(listedStates({"--state", "gone"}), Strings(2, "gone"));

@@ -5,6 +5,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -216,6 +220,47 @@ void CliSimTest::expectOnlyEntryLines(const std::string& out) const {
         }
     }
     EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last line is cut short";
+}
+
+TerminalRun runCliOnTerminal(const std::vector<std::string>& args, std::string_view prompt,
+                             std::string_view answer) {
+    std::vector<std::string> texts = {cliBinary()};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& t : texts)
+        argv.push_back(t.data());
+    argv.push_back(nullptr);
+    termios raw{};
+    ::cfmakeraw(&raw); // no CR added to line ends
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    TerminalRun run;
+    if (pid < 0) {
+        ADD_FAILURE() << "forkpty failed";
+        return run;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // EIO once the program is gone
+        run.shown.append(buffer, static_cast<std::size_t>(n));
+        if (!prompt.empty() && !run.answered && run.shown.find(prompt) != std::string::npos) {
+            const std::string line = std::string(answer) + "\n";
+            EXPECT_EQ(::write(terminal, line.data(), line.size()),
+                      static_cast<ssize_t>(line.size()));
+            run.answered = true;
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 } // namespace vantorel::test

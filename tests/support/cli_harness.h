@@ -49,6 +49,20 @@ public:
         : ChildProcess(cliBinary(), args, cleanEnvironment(std::move(options))) {}
 };
 
+// What vantorel-cli showed on a terminal of its own (standard input, output
+// and error), and how it ended.
+struct TerminalRun {
+    std::string shown; // everything the terminal showed, line ends as written
+    int exitCode = -1;
+    bool answered = false; // the prompt came and the answer was typed
+};
+
+// Runs vantorel-cli with a terminal as its standard streams, as someone
+// typing the command sees it. When `prompt` is given, `answer` and a line
+// end are typed once the terminal shows it.
+TerminalRun runCliOnTerminal(const std::vector<std::string>& args, std::string_view prompt = {},
+                             std::string_view answer = {});
+
 // Text split into lines at "\n"; a last empty piece is dropped.
 std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> splitTabs(std::string_view line);
